@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Developer entry point: installs what is missing, builds and runs.
+#   tools/dev.sh test    build (warnings are errors) and run every test
+#   tools/dev.sh demo    build and start the program on its built-in demo
+#   tools/dev.sh asan    tests under AddressSanitizer + UndefinedBehaviorSanitizer
+#   tools/dev.sh fuzz    build the fuzz targets with clang and run each briefly
+#   tools/dev.sh format  check formatting against .clang-format
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc)
+
+install_deps() {
+    mapfile -t pkgs < <(grep -Ev '^\s*(#|$)' tools/debian-packages.txt)
+    local missing=()
+    for p in "${pkgs[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_build() { # dir, extra cmake args...
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -DBW_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+}
+
+cmd=${1:-test}
+case "$cmd" in
+test)
+    install_deps
+    configure_build build
+    ctest --test-dir build --output-on-failure -j"$jobs" ;;
+asan)
+    install_deps
+    configure_build build-asan -DBW_SANITIZE=ON -DBW_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+    # The umockdev preload is loaded ahead of the sanitizer runtime in emulated-key tests.
+    ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=$root/tools/lsan.supp \
+        ctest --test-dir build-asan --output-on-failure -j"$jobs" ;;
+fuzz)
+    install_deps
+    CC=clang CXX=clang++ configure_build build-fuzz -DBW_FUZZ=ON -DBW_TESTS=OFF -DBW_BENCH=OFF -DBW_TOOLS=OFF
+    secs=${FUZZ_SECONDS:-30}
+    found=0
+    for f in build-fuzz/fuzz/*/fuzz_*; do
+        [ -x "$f" ] || continue
+        found=1
+        name=$(basename "$f")
+        corpus="fuzz/corpus/$name"
+        work=$(mktemp -d)
+        [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+        echo "== $name (${secs}s)"
+        "$f" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 "$work" 2>&1 | tail -n 3
+        rm -rf "$work"
+    done
+    [ $found -eq 1 ] || { echo "no fuzz targets built"; exit 1; } ;;
+deps)
+    install_deps ;;
+format)
+    git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror ;;
+demo)
+    install_deps
+    configure_build build
+    exec bash tools/demo/run-demo.sh build ;;
+*)
+    echo "usage: $0 test|demo|asan|fuzz|format|deps" >&2; exit 2 ;;
+esac
