@@ -64,7 +64,7 @@ fuzz)
 deps)
     install_deps ;;
 format)
-    git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror ;;
+    git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror ;;
 demo)
     install_deps
     configure_build build

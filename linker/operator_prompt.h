@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// What the linker needs from the person at the screen. The program implements it
+// with real message boxes; tests use a scripted double.
+class OperatorPrompt
+{
+public:
+    enum class Kind { Warning, Information };
+
+    virtual ~OperatorPrompt() = default;
+
+    // A modal box with one OK button, without a parent window. Returns when the
+    // operator has closed it; events keep being processed meanwhile.
+    virtual void message(Kind kind, const QString &title, const QString &text) = 0;
+};
