@@ -1,0 +1,259 @@
+#include "netns_pair.h"
+#include "server_link.h"
+
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+#include <vector>
+
+// Collects what the link hands on; the link's buffer is only valid during the
+// emission, so the bytes are copied here.
+struct Received
+{
+    std::vector<QByteArray> datagrams;
+    void attach(srvLink &link)
+    {
+        QObject::connect(&link, &srvLink::dataReceived, [this](const uint8_t *b, int n) {
+            datagrams.emplace_back(reinterpret_cast<const char *>(b), n);
+        });
+    }
+};
+
+class TestServerLink : public QObject
+{
+    Q_OBJECT
+private:
+    // A local UDP port that is free right now.
+    static quint16 freePort()
+    {
+        QUdpSocket probe;
+        probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
+        return probe.localPort();
+    }
+    static int sendTo(const QByteArray &bytes, quint16 port)
+    {
+        QUdpSocket sender;
+        return static_cast<int>(sender.writeDatagram(bytes, QHostAddress::LocalHost, port));
+    }
+
+private slots:
+    void singleInstanceIsTheFirstOne()
+    {
+        QVERIFY(srvLink::get() == nullptr);
+        {
+            srvLink first;
+            srvLink second;
+            QCOMPARE(srvLink::get(), &first);
+        }
+        QVERIFY(srvLink::get() == nullptr);
+    }
+
+    void openBindsServerPortAndRelaysBothWays()
+    {
+        srvLink link;
+        Received rx;
+        rx.attach(link);
+        const quint16 port = freePort();
+        QVERIFY(link.open("127.0.0.1", port));
+        QVERIFY(link.isOpen());
+
+        // Bound to the server's port: another sender's datagram comes out.
+        QCOMPARE(sendTo(QByteArray(20, 'a'), port), 20);
+        QTRY_COMPARE(rx.datagrams.size(), size_t(1));
+        QCOMPARE(rx.datagrams[0], QByteArray(20, 'a'));
+
+        // Sent to the server at its port, here our own socket on loopback.
+        const QByteArray hello("hello");
+        QCOMPARE(link.send(reinterpret_cast<const uint8_t *>(hello.constData()), hello.size()), 5);
+        QTRY_COMPARE(rx.datagrams.size(), size_t(2));
+        QCOMPARE(rx.datagrams[1], hello);
+    }
+
+    void secondOpenKeepsTheFirstServer()
+    {
+        srvLink link;
+        Received rx;
+        rx.attach(link);
+        const quint16 port = freePort();
+        QVERIFY(link.open("127.0.0.1", port));
+        QVERIFY(link.open("127.0.0.2", port == 65535 ? 1024 : port + 1));
+        QCOMPARE(link.peer(), QHostAddress(QStringLiteral("127.0.0.1")));
+        QCOMPARE(link.port(), int(port));
+        const uint8_t byte = 0x42;
+        QCOMPARE(link.send(&byte, 1), 1);
+        QTRY_COMPARE(rx.datagrams.size(), size_t(1));
+        QCOMPARE(rx.datagrams[0], QByteArray(1, 0x42));
+    }
+
+    void unresolvableHostLeavesLinkClosed()
+    {
+        srvLink link;
+        const uint8_t byte = 1;
+        QTest::ignoreMessage(QtDebugMsg, "Opening server connection");
+        QTest::ignoreMessage(QtDebugMsg, "could not get address");
+        // Not a valid host name, so no lookup leaves this machine.
+        QVERIFY(!link.open("no..such..host", freePort()));
+        QVERIFY(!link.isOpen());
+        QVERIFY(link.peer().isNull());
+        QCOMPARE(link.send(&byte, 1), -1);
+        QVERIFY(!link.open("", freePort()));
+        QVERIFY(!link.open(nullptr, freePort()));
+    }
+
+    void lookupTakesFirstIpv4AndRejectsIpv6Only()
+    {
+        QList<QHostAddress> answer;
+        srvLink link(nullptr, [&answer](const QString &) { return answer; });
+        QHostAddress out;
+
+        answer = {QHostAddress(QStringLiteral("::1")), QHostAddress(QStringLiteral("127.0.0.3")),
+                  QHostAddress(QStringLiteral("127.0.0.4"))};
+        QVERIFY(link.resolveHostAddress("server.example", &out));
+        QCOMPARE(out, QHostAddress(QStringLiteral("127.0.0.3")));
+
+        answer = {QHostAddress(QStringLiteral("::1"))};
+        QTest::ignoreMessage(QtDebugMsg, "IP version 6 not supported");
+        QVERIFY(!link.resolveHostAddress("v6only.example", &out));
+
+        answer.clear();
+        QVERIFY(!link.resolveHostAddress("nothing.example", &out));
+    }
+
+    void systemLookupResolvesLiteralAndLocalhost()
+    {
+        srvLink link;
+        QHostAddress out;
+        QVERIFY(link.resolveHostAddress("127.0.0.9", &out));
+        QCOMPARE(out, QHostAddress(QStringLiteral("127.0.0.9")));
+        QVERIFY(link.resolveHostAddress("localhost", &out));
+        QCOMPARE(out.protocol(), QAbstractSocket::IPv4Protocol);
+        QVERIFY(out.isLoopback());
+    }
+
+    void portInUseFailsAndLeavesLinkUsable()
+    {
+        QUdpSocket blocker;
+        QVERIFY(blocker.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+        const quint16 port = blocker.localPort();
+        srvLink link;
+        QVERIFY(!link.open("127.0.0.1", port));
+        QVERIFY(!link.isOpen());
+        const uint8_t byte = 1;
+        QCOMPARE(link.send(&byte, 1), -1);
+        blocker.close();
+        QVERIFY(link.open("127.0.0.1", port));
+        QVERIFY(link.isOpen());
+    }
+
+    void invalidPortIsRefused()
+    {
+        srvLink link;
+        QVERIFY(!link.open("127.0.0.1", 0));
+        QVERIFY(!link.open("127.0.0.1", 70000));
+        QVERIFY(!link.isOpen());
+    }
+
+    void closeIsIdempotentAndUnbinds()
+    {
+        srvLink link;
+        Received rx;
+        rx.attach(link);
+        const quint16 port = freePort();
+        QVERIFY(link.open("127.0.0.1", port));
+        QTest::ignoreMessage(QtDebugMsg, "Closing UDP connection");
+        QVERIFY(link.close());
+        QVERIFY(link.close()); // closed already: no second line
+        QVERIFY(!link.isOpen());
+        // Unbound: the port is free again, nothing is read.
+        QUdpSocket other;
+        QVERIFY(other.bind(QHostAddress::AnyIPv4, port));
+        other.close();
+        sendTo("late", port);
+        QTest::qWait(50);
+        QCOMPARE(rx.datagrams.size(), size_t(0));
+    }
+
+    void notificationWithNothingPendingRelaysNothing()
+    {
+        srvLink link;
+        Received rx;
+        rx.attach(link);
+        const quint16 port = freePort();
+        QVERIFY(link.open("127.0.0.1", port));
+        sendTo("one", port);
+        QTRY_COMPARE(rx.datagrams.size(), size_t(1));
+        link.handleDataReceived();
+        link.handleDataReceived();
+        QCOMPARE(rx.datagrams.size(), size_t(1));
+    }
+
+    void burstArrivesOnceInOrder()
+    {
+        srvLink link;
+        Received rx;
+        rx.attach(link);
+        const quint16 port = freePort();
+        QVERIFY(link.open("127.0.0.1", port));
+        QUdpSocket sender;
+        // Sent in bursts of 100 back to back, so many are pending at each notification;
+        // waiting between bursts keeps the kernel's receive queue from overflowing.
+        for (int i = 0; i < 1000; ++i) {
+            const QByteArray d = QByteArray::number(i).rightJustified(6, '0');
+            QCOMPARE(sender.writeDatagram(d, QHostAddress::LocalHost, port), qint64(6));
+            if (i % 100 == 99)
+                QTRY_COMPARE_WITH_TIMEOUT(rx.datagrams.size(), size_t(i + 1), 5000);
+        }
+        QTest::qWait(20);
+        QCOMPARE(rx.datagrams.size(), size_t(1000));
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(rx.datagrams[size_t(i)], QByteArray::number(i).rightJustified(6, '0'));
+    }
+
+    void oversizeDatagramDroppedNotTruncated()
+    {
+        srvLink link;
+        Received rx;
+        rx.attach(link);
+        const quint16 port = freePort();
+        QVERIFY(link.open("127.0.0.1", port));
+        QTest::ignoreMessage(QtDebugMsg, "dropped datagram of 1025 bytes");
+        QUdpSocket sender;
+        sender.writeDatagram(QByteArray(1025, 'x'), QHostAddress::LocalHost, port);
+        sender.writeDatagram(QByteArray(1024, 'y'), QHostAddress::LocalHost, port);
+        sender.writeDatagram(QByteArray(), QHostAddress::LocalHost, port);
+        sender.writeDatagram("z", QHostAddress::LocalHost, port);
+        QTRY_COMPARE(rx.datagrams.size(), size_t(3));
+        QCOMPARE(rx.datagrams[0], QByteArray(1024, 'y'));
+        QCOMPARE(rx.datagrams[1], QByteArray());
+        QCOMPARE(rx.datagrams[2], QByteArray("z"));
+    }
+
+    void echoServerInNamespaceRoundTrip()
+    {
+        const QString why = NetnsPair::unavailableReason();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+        NetnsPair net;
+        QString error;
+        QVERIFY2(net.setUp(&error), qPrintable(error));
+        const quint16 port = freePort();
+        const int fd = net.udpSocketInside(port);
+        QVERIFY(fd >= 0);
+        UdpEcho echo(fd);
+
+        srvLink link;
+        Received rx;
+        rx.attach(link);
+        QVERIFY(link.open(net.peerAddress().toLatin1().constData(), port));
+        const QByteArray payload("relay payload \x01\x02\x7e", 17);
+        QCOMPARE(link.send(reinterpret_cast<const uint8_t *>(payload.constData()), payload.size()),
+                 payload.size());
+        QTRY_COMPARE(rx.datagrams.size(), size_t(1));
+        QCOMPARE(rx.datagrams[0], payload);
+        QCOMPARE(echo.echoed(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerLink)
+#include "tst_server_link.moc"
