@@ -1,0 +1,86 @@
+#pragma once
+
+#include "usb_device.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+// Scriptable in-process stand-in for the key, for tests of the link. Every
+// method is thread-safe; the link thread reads while the test scripts.
+class FakeUsbDevice : public UsbDevice
+{
+public:
+    // Shared with the test so the script outlives the link that owns the device.
+    struct Script;
+
+    FakeUsbDevice();
+    explicit FakeUsbDevice(std::shared_ptr<Script> script);
+    ~FakeUsbDevice() override;
+
+    std::shared_ptr<Script> script() const { return script_; }
+
+    bool reconnect() override;
+    int readPipe(uint8_t *buf, int capacity) override;
+    int writePipe(const uint8_t *bytes, int n) override;
+    const UsbDeviceRecord &current() const override;
+    void cancelRead() override;
+    QString permissionProblem() const override;
+
+private:
+    std::shared_ptr<Script> script_;
+    UsbDeviceRecord record_;
+};
+
+struct FakeUsbDevice::Script
+{
+    // One read returning these bytes (a read larger than the caller's capacity is
+    // returned over several reads).
+    void feed(const QByteArray &bytes);
+    // The next read fails (-1) without unplugging.
+    void failRead();
+    // The key goes away: a pending and every later read fails, reconnect fails.
+    void unplug();
+    // The key is back: the next reconnect succeeds.
+    void replug();
+    // Reconnect fails while set, even with the key present.
+    void setReconnectFails(bool fails);
+    // Reconnect fails and reports this node as not openable for lack of permission.
+    void setPermissionDenied(const QString &node);
+    // Writes fail (-1) while set.
+    void setWritesFail(bool fail);
+
+    // Every write so far, one entry per transfer.
+    QList<QByteArray> writes() const;
+    // Waits until at least count writes were made; false on time-out.
+    bool waitForWrites(int count, int timeoutMs) const;
+    int reconnectCount() const;
+    // Waits until a read is blocked waiting for data; false on time-out.
+    bool waitForPendingRead(int timeoutMs) const;
+
+private:
+    friend class FakeUsbDevice;
+    struct ReadItem
+    {
+        QByteArray bytes;
+        bool fail = false;
+    };
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::deque<ReadItem> reads;
+    QList<QByteArray> written;
+    QString permissionNode;
+    bool present = true;
+    bool reconnectFails = false;
+    bool writesFail = false;
+    bool cancelled = false;
+    bool opened = false;
+    int reconnects = 0;
+    int readersWaiting = 0;
+    int generation = 0; // bumped by unplug so a pending read notices
+};

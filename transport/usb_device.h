@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// What the link knows about the key it currently talks to. Replaced as a whole
+// by every reconnection attempt.
+struct UsbDeviceRecord
+{
+    bool opened = false;
+    QString devicePath; // e.g. /dev/bus/usb/001/002
+    int dataInterface = -1; // interface with more than one endpoint; all I/O uses it
+    int auxInterface = -1; // interface with at most one endpoint
+    uint8_t bulkIn = 0;
+    uint8_t bulkOut = 0;
+    uint8_t interruptPipe = 0; // recorded, not used
+};
+
+// Access to the key's bulk pipes. A read (link thread) and a write (GUI
+// thread) may run at the same time; reconnect() is never called while either
+// is in progress (the link serialises it against writes).
+class UsbDevice
+{
+public:
+    virtual ~UsbDevice() = default;
+
+    // Drops the current record and everything it holds open, then finds and
+    // opens the key. True when it is ready for pipe I/O.
+    virtual bool reconnect() = 0;
+
+    // One read of up to capacity bytes from bulk IN. Blocks until the key sends
+    // a transfer or the device fails. Bytes received, or -1 on failure
+    // (unplugged key, or after cancelRead()).
+    virtual int readPipe(uint8_t *buf, int capacity) = 0;
+
+    // One transfer of n bytes on bulk OUT. Bytes written, or -1 on failure.
+    virtual int writePipe(const uint8_t *bytes, int n) = 0;
+
+    virtual const UsbDeviceRecord &current() const = 0;
+
+    // Ends a pending read and makes every later read fail at once. For the
+    // final stop only: it cannot be undone. Thread-safe.
+    virtual void cancelRead() = 0;
+
+    // Device node of a key that was found but could not be opened for lack
+    // of permission during the latest reconnect(); empty otherwise.
+    virtual QString permissionProblem() const { return {}; }
+};
