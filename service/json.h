@@ -1,0 +1,116 @@
+#pragma once
+
+#include "exam_schedule.h"
+#include "lock.h"
+#include "timetable.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class OssaRequestHandler;
+
+// Time limits of the operations, in milliseconds (per page for the two fetches).
+struct ServiceTimeLimits
+{
+    int login = 3000;
+    int lock = 3000;
+    int seal = 3000;
+    int tables = 3000;
+    int schedule = 10000;
+};
+
+// The web service client of one endpoint: six blocking operations that wait for their
+// reply in a nested event loop. See service/README.md for who owns the records.
+class JSON : public QObject
+{
+    Q_OBJECT
+public:
+    JSON(const QString &host, const QString &port, QObject *parent = nullptr);
+    ~JSON() override;
+
+    void setTimeLimits(const ServiceTimeLimits &limits) { timeLimits = limits; }
+    const ServiceTimeLimits &getTimeLimits() const { return timeLimits; }
+
+    bool Connect(const QString &userName, const QString &password);
+    bool GetLock(const QString &rfid);
+    bool validateLock(const QString &lockId, const QString &description);
+    bool PackSeal(const QString &pointId, const QString &tableId, const QString &apId,
+                  const QString &comment);
+    bool GetTables();
+    bool GetSchedule(const QString &tableId);
+
+    // Records of the latest fetch. The raw views stay valid until the next fetch of the
+    // same kind; take a shared reference (sharedFromThis()) to keep a record longer.
+    QList<Timetable *> timetables() const;
+    QList<ExamSchedule *> examSchedules() const;
+    const QList<TimetablePtr> &sharedTimetables() const { return timetableList; }
+    const QList<ExamSchedulePtr> &sharedExamSchedules() const { return examScheduleList; }
+    // Lock of the latest successful GetLock/validateLock; null before the first one.
+    Lock *currentLock() const { return lock.data(); }
+    LockPtr sharedCurrentLock() const { return lock; }
+
+    const QString &host() const { return hostName; }
+    const QString &port() const { return portText; }
+    const QString &userName() const { return user; }
+    const QString &password() const { return pass; }
+    // True while an operation waits for its reply; a second one is then refused.
+    bool isBusy() const { return busy; }
+    OssaRequestHandler *requestHandler() const { return handler.get(); }
+
+    // Written and read by the packing workflow after Connect.
+    bool loggedIn = false;
+
+    // Helpers exposed for tests: the two PUT bodies.
+    static QString validateBody(const QString &lockId, const QString &description);
+    static QString sealBody(const QString &pointId, const QString &tableId, const QString &apId,
+                            const QString &comment);
+
+signals:
+    void SigTEst();
+
+public slots:
+    void test();
+
+private:
+    using Trace = std::function<void(const char *line)>;
+    // Marks the client busy for the length of one operation.
+    class BusyScope
+    {
+    public:
+        explicit BusyScope(bool &flag)
+            : flag(flag)
+        {
+            flag = true;
+        }
+        ~BusyScope() { flag = false; }
+        BusyScope(const BusyScope &) = delete;
+        BusyScope &operator=(const BusyScope &) = delete;
+
+    private:
+        bool &flag;
+    };
+
+    QString baseUrl() const;
+    bool ready(const char *operation) const;
+    bool waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace = Trace());
+    bool lockOperation(QNetworkReply *reply, const char *before, const char *after,
+                       const char *failed, const char *succeeded);
+    void printLock() const;
+
+    LockPtr lock;
+    QString hostName;
+    QString portText;
+    QString user;
+    QString pass;
+    QNetworkAccessManager *manager;
+    QList<TimetablePtr> timetableList;
+    QList<ExamSchedulePtr> examScheduleList;
+    std::unique_ptr<OssaRequestHandler> handler;
+    ServiceTimeLimits timeLimits;
+    bool busy = false;
+};
