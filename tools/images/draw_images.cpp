@@ -1,0 +1,185 @@
+// Draws the dashboard's thirteen pictures into a folder (default: BoxwrightImages).
+//   bw_draw_images [output-folder]
+// The committed PNG files are this program's output; run it again after a change.
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextStream>
+
+#include <functional>
+
+namespace {
+
+const QColor Green(0, 220, 0);
+const QColor Yellow(255, 220, 0);
+const QColor Red(230, 30, 30);
+const QColor Orange(255, 120, 0);
+const QColor Grey(110, 110, 110);
+const QColor White(255, 255, 255);
+
+QImage canvas(int w, int h)
+{
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+// An arrow filling a 10 x 10 picture: triangular head and a stem.
+QImage arrow(bool up, const QColor &color)
+{
+    QImage image = canvas(10, 10);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(color);
+    QPolygonF head;
+    if (up) {
+        head << QPointF(5, 0) << QPointF(10, 5.5) << QPointF(0, 5.5);
+        p.drawPolygon(head);
+        p.drawRect(QRectF(3, 5, 4, 5));
+    } else {
+        head << QPointF(5, 10) << QPointF(10, 4.5) << QPointF(0, 4.5);
+        p.drawPolygon(head);
+        p.drawRect(QRectF(3, 0, 4, 5));
+    }
+    return image;
+}
+
+// The USB trident at 30 x 30.
+QImage usbSymbol()
+{
+    QImage image = canvas(30, 30);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPen pen(White, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(pen);
+    p.drawLine(QPointF(15, 5), QPointF(15, 24));
+    p.drawPolyline(QPolygonF({QPointF(15, 20), QPointF(7, 14), QPointF(7, 11)}));
+    p.drawPolyline(QPolygonF({QPointF(15, 17), QPointF(23, 11), QPointF(23, 9)}));
+    p.setPen(Qt::NoPen);
+    p.setBrush(White);
+    p.drawPolygon(QPolygonF({QPointF(15, 1), QPointF(19, 7), QPointF(11, 7)}));
+    p.drawEllipse(QPointF(7, 10), 2.5, 2.5);
+    p.drawRect(QRectF(21, 6, 4.5, 4.5));
+    p.drawEllipse(QPointF(15, 25.5), 3.5, 3.5);
+    return image;
+}
+
+// A globe for the network link at 30 x 30, green.
+QImage networkSymbol()
+{
+    QImage image = canvas(30, 30);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Green, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QRectF(3, 3, 24, 24));
+    p.drawEllipse(QRectF(10, 3, 10, 24));
+    p.drawLine(QPointF(15, 3), QPointF(15, 27));
+    p.drawLine(QPointF(3, 15), QPointF(27, 15));
+    p.setPen(QPen(Green, 1.5));
+    p.drawLine(QPointF(5.5, 9), QPointF(24.5, 9));
+    p.drawLine(QPointF(5.5, 21), QPointF(24.5, 21));
+    return image;
+}
+
+// A padlock at 50 x 40 with a light body, so a black number stays legible on it.
+QImage padlock()
+{
+    QImage image = canvas(50, 40);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(200, 200, 200), 4));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(15, 2, 20, 22), 0, 180 * 16);
+    p.drawLine(QPointF(15, 13), QPointF(15, 17));
+    p.drawLine(QPointF(35, 13), QPointF(35, 17));
+    p.setPen(QPen(QColor(160, 120, 20), 1.5));
+    p.setBrush(QColor(255, 200, 60));
+    p.drawRoundedRect(QRectF(7, 16, 36, 23), 4, 4);
+    return image;
+}
+
+// A battery at 50 x 40 with `bars` of four segments filled.
+QImage batteryPicture(int bars, const QColor &color)
+{
+    QImage image = canvas(50, 40);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(White, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(2, 8, 40, 24), 3, 3);
+    p.setPen(Qt::NoPen);
+    p.setBrush(White);
+    p.drawRect(QRectF(43, 15, 4, 10));
+    p.setBrush(color);
+    for (int i = 0; i < bars; ++i)
+        p.drawRect(QRectF(5.5 + i * 9, 11.5, 7.5, 17));
+    if (bars == 0) {
+        p.setPen(QPen(color, 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(22, 13), QPointF(22, 22));
+        p.drawPoint(QPointF(22, 27));
+    }
+    return image;
+}
+
+// A raised white hand at 60 x 60 (shown as a 30 x 30 icon).
+QImage whiteHand()
+{
+    QImage image = canvas(60, 60);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(White);
+    const qreal tops[4] = {12, 6, 8, 14};
+    for (int i = 0; i < 4; ++i)
+        p.drawRoundedRect(QRectF(17 + i * 8, tops[i], 7, 32 - tops[i] + 8), 3.5, 3.5);
+    p.drawRoundedRect(QRectF(16, 30, 32, 24), 9, 9);
+    QPainterPath thumb;
+    thumb.moveTo(17, 40);
+    thumb.lineTo(7, 27);
+    thumb.quadTo(5, 22, 10, 23);
+    thumb.lineTo(22, 34);
+    thumb.closeSubpath();
+    p.drawPath(thumb);
+    return image;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const QString out
+            = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("BoxwrightImages");
+    QDir().mkpath(out);
+    QTextStream err(stderr);
+
+    const std::pair<const char *, std::function<QImage()>> pictures[] = {
+            {"gup.png", [] { return arrow(true, Green); }},
+            {"greyup.png", [] { return arrow(true, Grey); }},
+            {"odown.png", [] { return arrow(false, Orange); }},
+            {"greydown.png", [] { return arrow(false, Grey); }},
+            {"usb.png", usbSymbol},
+            {"gint.png", networkSymbol},
+            {"lockbigger.png", padlock},
+            {"gbat4.png", [] { return batteryPicture(4, Green); }},
+            {"gbat3.png", [] { return batteryPicture(3, Green); }},
+            {"ybat2.png", [] { return batteryPicture(2, Yellow); }},
+            {"rbat1.png", [] { return batteryPicture(1, Red); }},
+            {"rbat0.png", [] { return batteryPicture(0, Red); }},
+            {"white_hand.png", whiteHand},
+    };
+    int failures = 0;
+    for (const auto &[name, draw] : pictures) {
+        const QString path = QDir(out).filePath(QLatin1String(name));
+        if (!draw().save(path, "PNG")) {
+            err << "cannot write " << path << '\n';
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QImage>
+#include <QPalette>
+#include <QPixmap>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QThread;
+class ArrWorker;
+class pBar;
+
+// The dashboard of a connected key. It keeps no key state: its slots show what the
+// linker sends, its buttons only emit the request signals (wired in app/).
+class KeyWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    // `imageDir` holds the dashboard's PNG files; a missing file gives an empty picture.
+    explicit KeyWindow(const QString &imageDir, QWidget *parent = nullptr);
+    ~KeyWindow() override;
+
+    // Back to the idle look; colours, battery and arrows are left as they are.
+    void resetView();
+
+    enum class Target { Detail, Status };
+    // Colour chosen by the first colour word found in `text`, if any.
+    static std::optional<QColor> colorForWord(const QString &text, Target target);
+    // Battery picture 0 (below 20) to 4 (80 and above).
+    static int batteryLevel(int val);
+
+    const ArrWorker *arrowWorker() const { return worker.get(); }
+
+signals:
+    void requestScanTag();
+    void requestOpen();
+    void requestClose();
+    void requestTransfer();
+
+public slots:
+    void setReqBtn(bool enable);
+    void updateLabel(uint Type, QString str);
+    void updateStatus(QString str);
+    void updateStatusColor(QString str);
+    void updateLabelColor(uint Type, QString str);
+    void updatePbar(int value);
+    void updatePbarColor(int color);
+    void setBtnEnabled(bool val);
+    void setBattery(int val);
+    void setManual(bool val);
+    void setTransCount(int val);
+    void TransferBusy(int i);
+
+private:
+    void loadImages(const QString &imageDir);
+    void buildWidgets();
+    QLayout *buildIconRow();
+    void setArrow(QLabel *label, const QPixmap &pixmap);
+    void startAnimation();
+
+    // Pictures, scaled once.
+    QPixmap litUp, idleUp, litDown, idleDown;
+    QPixmap usbIcon, serverIcon;
+    QImage lockImage;
+    QPixmap battery[5];
+    QString handPath;
+
+    QPushButton *btnScan = nullptr;
+    QPushButton *btnOpen = nullptr;
+    QPushButton *btnClose = nullptr;
+    QPushButton *btnManual = nullptr;
+    QFrame *manualLine = nullptr;
+    QLabel *arrowUsbOut = nullptr;
+    QLabel *arrowUsbIn = nullptr;
+    QLabel *arrowSrvOut = nullptr;
+    QLabel *arrowSrvIn = nullptr;
+    QLabel *lockCounter = nullptr;
+    QLabel *batteryImage = nullptr;
+    QLabel *batteryText = nullptr;
+    QLabel *details[4] = {};
+    QLabel *statusLabel = nullptr;
+    pBar *bar = nullptr;
+
+    std::unique_ptr<ArrWorker> worker;
+    std::unique_ptr<QThread> animationThread;
+};
