@@ -14,8 +14,10 @@
 //   uint8_t buf[kMsgMaxSize];
 //   int n = msg.serialize(buf, sizeof buf); // 01 01 13 05 00 00
 //
-//   if (auto msg = KMsg::parse(bytes, n))
-//       for (const KTag *tag = msg->first(); tag; tag = msg->next()) ...
+//   if (auto msg = KMsg::parse(bytes, n)) {
+//       msg->first();
+//       while (const KTag *tag = msg->next()) ...
+//   }
 class KMsg
 {
 public:
