@@ -32,6 +32,7 @@ public:
 private:
     void closeFrame(QVector<QByteArray> &out);
     void openFrame();
+    void countBodyByte();
     void addByte(uint8_t byte);
 
     QByteArray content_;

@@ -1,0 +1,260 @@
+#include "fake_usb_device.h"
+#include "frame_test_util.h"
+#include "usb_link.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+namespace {
+
+// Receives the link's signals on the test thread, as the linker would.
+class Collector : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Collector(usbLink *link)
+    {
+        connect(link, &usbLink::received, this,
+                [this](QByteArray payload) { payloads.append(payload); });
+        connect(link, &usbLink::usbConnected, this,
+                [this](bool stat) { connections.append(stat); });
+        connect(link, &usbLink::permissionProblem, this,
+                [this](QString node) { deniedNodes.append(node); });
+    }
+    QList<QByteArray> payloads;
+    QList<bool> connections;
+    QStringList deniedNodes;
+};
+
+const uint8_t *data(const QByteArray &bytes)
+{
+    return reinterpret_cast<const uint8_t *>(bytes.constData());
+}
+
+struct Rig
+{
+    Rig()
+    {
+        auto device = std::make_unique<FakeUsbDevice>();
+        script = device->script();
+        link = std::make_unique<usbLink>(std::move(device));
+        collector = std::make_unique<Collector>(link.get());
+    }
+    void attach()
+    {
+        link->start();
+        QTRY_COMPARE_WITH_TIMEOUT(collector->connections, QList<bool> {true}, 3000);
+    }
+    std::shared_ptr<FakeUsbDevice::Script> script;
+    std::unique_ptr<usbLink> link;
+    std::unique_ptr<Collector> collector;
+};
+
+} // namespace
+
+class TestUsbLink : public QObject
+{
+    Q_OBJECT
+private slots:
+    void sendAddsFillerAfterWholePackets();
+    void sendResults();
+    void framedSendWritesPieces();
+    void framedSendReportsFailedPiece();
+    void receivesPayloads();
+    void damagedFrameKeepsLink();
+    void twoFramesAndSplitFrame();
+    void unplugAndReplugReportedOnce();
+    void permissionProblemReportedOnce();
+    void stopUnblocksPendingRead();
+};
+
+void TestUsbLink::sendAddsFillerAfterWholePackets()
+{
+    Rig rig;
+    rig.attach();
+    for (int frameLength : {63, 64, 65, 128}) {
+        const QByteArray payload = payloadForFrameLength(frameLength);
+        QVERIFY2(!payload.isEmpty(), "no payload of that frame length");
+        const int before = rig.script->writes().size();
+        QCOMPARE(rig.link->send(data(payload), payload.size()), 1);
+        const QList<QByteArray> writes = rig.script->writes().mid(before);
+        const bool filler = frameLength % 64 == 0;
+        QCOMPARE(writes.size(), filler ? 2 : 1);
+        QCOMPARE(writes.first(), encodeFrame(payload));
+        if (filler)
+            QCOMPARE(writes.last(), QByteArray(1, 0x30));
+    }
+}
+
+void TestUsbLink::sendResults()
+{
+    Rig rig;
+    const QByteArray payload("abc");
+    // Not attached yet: nothing written.
+    QCOMPARE(rig.link->send(data(payload), payload.size()), -1);
+    QCOMPARE(rig.link->framedSend(data(payload), payload.size()), -1);
+    QVERIFY(rig.script->writes().isEmpty());
+    rig.attach();
+    rig.script->setWritesFail(true);
+    QCOMPARE(rig.link->send(data(payload), payload.size()), 0);
+    rig.script->setWritesFail(false);
+    // More than the largest payload would overrun the frame buffer: refused.
+    const QByteArray huge(usbLink::kMaxPayload + 1, 'x');
+    QCOMPARE(rig.link->send(data(huge), huge.size()), 0);
+    QCOMPARE(rig.link->framedSend(data(huge), huge.size()), 0);
+    QVERIFY(rig.script->writes().isEmpty());
+    const QByteArray largest(usbLink::kMaxPayload, 0x7E);
+    QCOMPARE(rig.link->send(data(largest), largest.size()), 1);
+    QCOMPARE(rig.script->writes().first(), encodeFrame(largest));
+}
+
+void TestUsbLink::framedSendWritesPieces()
+{
+    Rig rig;
+    rig.attach();
+    const QByteArray payload = payloadForFrameLength(130);
+    QVERIFY(!payload.isEmpty());
+    QCOMPARE(rig.link->framedSend(data(payload), payload.size()), 1);
+    const QList<QByteArray> writes = rig.script->writes();
+    QCOMPARE(writes.size(), 3);
+    QCOMPARE(writes[0].size(), 63);
+    QCOMPARE(writes[1].size(), 63);
+    QCOMPARE(writes[2].size(), 4);
+    QCOMPARE(writes[0] + writes[1] + writes[2], encodeFrame(payload));
+
+    // A frame of exactly 64 bytes: 63 + 1, and no filler byte.
+    const QByteArray p64 = payloadForFrameLength(64);
+    QCOMPARE(rig.link->framedSend(data(p64), p64.size()), 1);
+    const QList<QByteArray> more = rig.script->writes().mid(3);
+    QCOMPARE(more.size(), 2);
+    QCOMPARE(more[0] + more[1], encodeFrame(p64));
+}
+
+void TestUsbLink::framedSendReportsFailedPiece()
+{
+    Rig rig;
+    rig.attach();
+    rig.script->setWritesFail(true);
+    const QByteArray payload = payloadForFrameLength(130);
+    QCOMPARE(rig.link->framedSend(data(payload), payload.size()), 0);
+}
+
+void TestUsbLink::receivesPayloads()
+{
+    Rig rig;
+    rig.attach();
+    rig.script->feed(QByteArray("\x7E\x00\x00\x7E", 4));
+    QTRY_COMPARE(rig.collector->payloads.size(), 1);
+    QCOMPARE(rig.collector->payloads.first(), QByteArray());
+    rig.script->feed(QByteArray()); // a read of zero bytes changes nothing
+    rig.script->feed(encodeFrame("status"));
+    QTRY_COMPARE(rig.collector->payloads.size(), 2);
+    QCOMPARE(rig.collector->payloads.last(), QByteArray("status"));
+    QCOMPARE(rig.collector->connections, QList<bool> {true});
+}
+
+void TestUsbLink::damagedFrameKeepsLink()
+{
+    Rig rig;
+    rig.attach();
+    QByteArray bad = encodeFrame("broken");
+    bad[2] = static_cast<char>(bad[2] ^ 0x40);
+    rig.script->feed(bad);
+    rig.script->feed(encodeFrame("fine"));
+    QTRY_COMPARE(rig.collector->payloads.size(), 1);
+    QCOMPARE(rig.collector->payloads.first(), QByteArray("fine"));
+    QVERIFY(rig.link->isConnected());
+    QCOMPARE(rig.collector->connections, QList<bool> {true});
+    QCOMPARE(rig.script->reconnectCount(), 1);
+}
+
+void TestUsbLink::twoFramesAndSplitFrame()
+{
+    Rig rig;
+    rig.attach();
+    rig.script->feed(encodeFrame("one") + QByteArray(1, 0x30) + encodeFrame("two"));
+    const QByteArray split = encodeFrame(QByteArray(300, 0x7E));
+    rig.script->feed(split.left(200));
+    rig.script->feed(split.mid(200) + encodeFrame("four"));
+    QTRY_COMPARE(rig.collector->payloads.size(), 4);
+    QCOMPARE(rig.collector->payloads,
+             (QList<QByteArray> {"one", "two", QByteArray(300, 0x7E), "four"}));
+}
+
+void TestUsbLink::unplugAndReplugReportedOnce()
+{
+    Rig rig;
+    rig.attach();
+    QVERIFY(rig.script->waitForPendingRead(2000));
+    rig.script->unplug();
+    QTRY_COMPARE(rig.collector->connections, (QList<bool> {true, false}));
+    QVERIFY(!rig.link->isConnected());
+    const QByteArray payload("x");
+    QCOMPARE(rig.link->send(data(payload), 1), -1);
+    // Searching goes on while the key is away, without repeating the report.
+    const int attempts = rig.script->reconnectCount();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.script->reconnectCount() >= attempts + 1, 2500);
+    QCOMPARE(rig.collector->connections, (QList<bool> {true, false}));
+
+    QElapsedTimer timer;
+    timer.start();
+    rig.script->replug();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, (QList<bool> {true, false, true}), 2000);
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    // A read failure without unplugging is a loss too.
+    QVERIFY(rig.script->waitForPendingRead(2000));
+    rig.script->failRead();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections,
+                              (QList<bool> {true, false, true, false, true}), 3000);
+    QTest::qWait(300);
+    QCOMPARE(rig.collector->connections.size(), 5);
+}
+
+void TestUsbLink::permissionProblemReportedOnce()
+{
+    Rig rig;
+    rig.script->setPermissionDenied(QStringLiteral("/dev/bus/usb/003/007"));
+    rig.link->start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->deniedNodes,
+                              QStringList {QStringLiteral("/dev/bus/usb/003/007")}, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.script->reconnectCount() >= 3, 4000);
+    QCOMPARE(rig.collector->deniedNodes.size(), 1);
+    QCOMPARE(rig.link->permissionProblemNode(), QStringLiteral("/dev/bus/usb/003/007"));
+    QVERIFY(rig.collector->connections.isEmpty());
+    rig.script->setPermissionDenied(QString());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, QList<bool> {true}, 2000);
+    QVERIFY(rig.link->permissionProblemNode().isEmpty());
+}
+
+void TestUsbLink::stopUnblocksPendingRead()
+{
+    {
+        Rig rig;
+        rig.attach();
+        QVERIFY(rig.script->waitForPendingRead(2000));
+        QElapsedTimer timer;
+        timer.start();
+        rig.link->stop();
+        QVERIFY(rig.link->isFinished());
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        // The key still gets a last message after the thread has ended.
+        const QByteArray bye("bye");
+        QCOMPARE(rig.link->send(data(bye), bye.size()), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.collector->connections, QList<bool> {true});
+    }
+    {
+        // Stopping while searching does not wait out the search interval.
+        Rig rig;
+        rig.script->setReconnectFails(true);
+        rig.link->start();
+        QTRY_VERIFY(rig.script->reconnectCount() >= 1);
+        QElapsedTimer timer;
+        timer.start();
+        rig.link->stop();
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestUsbLink)
+#include "tst_usb_link.moc"

@@ -1,0 +1,170 @@
+#include "fake_usb_device.h"
+
+#include <chrono>
+#include <cstring>
+
+FakeUsbDevice::FakeUsbDevice()
+    : FakeUsbDevice(std::make_shared<Script>())
+{
+}
+
+FakeUsbDevice::FakeUsbDevice(std::shared_ptr<Script> script)
+    : script_(std::move(script))
+{
+}
+
+FakeUsbDevice::~FakeUsbDevice() = default;
+
+bool FakeUsbDevice::reconnect()
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    ++script_->reconnects;
+    record_ = UsbDeviceRecord();
+    script_->opened = false;
+    if (!script_->present || script_->reconnectFails || !script_->permissionNode.isEmpty()) {
+        script_->changed.notify_all();
+        return false;
+    }
+    record_.opened = true;
+    record_.devicePath = QStringLiteral("/dev/bus/usb/001/002");
+    record_.dataInterface = 0;
+    record_.auxInterface = 1;
+    record_.bulkIn = 0x81;
+    record_.bulkOut = 0x01;
+    record_.interruptPipe = 0x82;
+    script_->opened = true;
+    script_->changed.notify_all();
+    return true;
+}
+
+int FakeUsbDevice::readPipe(uint8_t *buf, int capacity)
+{
+    std::unique_lock<std::mutex> guard(script_->mutex);
+    const int generation = script_->generation;
+    ++script_->readersWaiting;
+    script_->changed.notify_all();
+    script_->changed.wait(guard, [&] {
+        return script_->cancelled || generation != script_->generation || !script_->present
+                || !script_->reads.empty();
+    });
+    --script_->readersWaiting;
+    if (script_->cancelled || generation != script_->generation || !script_->present
+        || !script_->opened)
+        return -1;
+    Script::ReadItem &item = script_->reads.front();
+    if (item.fail) {
+        script_->reads.pop_front();
+        return -1;
+    }
+    const int n = std::min(capacity, static_cast<int>(item.bytes.size()));
+    if (n > 0)
+        std::memcpy(buf, item.bytes.constData(), static_cast<size_t>(n));
+    if (n < item.bytes.size())
+        item.bytes.remove(0, n);
+    else
+        script_->reads.pop_front();
+    return n;
+}
+
+int FakeUsbDevice::writePipe(const uint8_t *bytes, int n)
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    if (!script_->present || !script_->opened || script_->writesFail)
+        return -1;
+    script_->written.append(QByteArray(reinterpret_cast<const char *>(bytes), n));
+    script_->changed.notify_all();
+    return n;
+}
+
+const UsbDeviceRecord &FakeUsbDevice::current() const
+{
+    return record_;
+}
+
+void FakeUsbDevice::cancelRead()
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    script_->cancelled = true;
+    script_->changed.notify_all();
+}
+
+QString FakeUsbDevice::permissionProblem() const
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    return script_->permissionNode;
+}
+
+void FakeUsbDevice::Script::feed(const QByteArray &bytes)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    reads.push_back({bytes, false});
+    changed.notify_all();
+}
+
+void FakeUsbDevice::Script::failRead()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    reads.push_back({{}, true});
+    changed.notify_all();
+}
+
+void FakeUsbDevice::Script::unplug()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    present = false;
+    opened = false;
+    ++generation;
+    reads.clear();
+    changed.notify_all();
+}
+
+void FakeUsbDevice::Script::replug()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    present = true;
+    changed.notify_all();
+}
+
+void FakeUsbDevice::Script::setReconnectFails(bool fails)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    reconnectFails = fails;
+}
+
+void FakeUsbDevice::Script::setPermissionDenied(const QString &node)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    permissionNode = node;
+}
+
+void FakeUsbDevice::Script::setWritesFail(bool fail)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    writesFail = fail;
+}
+
+QList<QByteArray> FakeUsbDevice::Script::writes() const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return written;
+}
+
+bool FakeUsbDevice::Script::waitForWrites(int count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                            [&] { return written.size() >= count; });
+}
+
+int FakeUsbDevice::Script::reconnectCount() const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return reconnects;
+}
+
+bool FakeUsbDevice::Script::waitForPendingRead(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                            [&] { return readersWaiting > 0 && reads.empty(); });
+}

@@ -1,0 +1,194 @@
+#include "usb_link.h"
+
+#include "frame_codec.h"
+#include "libusb_device.h"
+#include "usb_log.h"
+
+#include <QMutexLocker>
+
+Q_LOGGING_CATEGORY(lcUsbLink, "usb_link")
+
+namespace {
+constexpr int kReadBufferSize = 1024;
+constexpr int kSearchIntervalMs = 1000;
+constexpr int kPieceSize = 63;
+constexpr uint8_t kFillerByte = 0x30;
+constexpr unsigned long kJoinTimeoutMs = 2000;
+
+usbLink *g_instance = nullptr;
+QMutex g_instanceMutex;
+} // namespace
+
+usbLink::usbLink(std::unique_ptr<UsbDevice> device, QObject *parent)
+    : QThread(parent)
+    , device_(std::move(device))
+{
+}
+
+usbLink::~usbLink()
+{
+    stop();
+}
+
+usbLink *usbLink::get()
+{
+    QMutexLocker guard(&g_instanceMutex);
+    if (!g_instance)
+        g_instance = new usbLink(std::make_unique<LibusbDevice>());
+    return g_instance;
+}
+
+usbLink *usbLink::createInstance(std::unique_ptr<UsbDevice> device)
+{
+    QMutexLocker guard(&g_instanceMutex);
+    if (!g_instance)
+        g_instance = new usbLink(std::move(device));
+    return g_instance;
+}
+
+void usbLink::destroyInstance()
+{
+    usbLink *instance = nullptr;
+    {
+        QMutexLocker guard(&g_instanceMutex);
+        instance = g_instance;
+        g_instance = nullptr;
+    }
+    delete instance;
+}
+
+QString usbLink::permissionProblemNode() const
+{
+    QMutexLocker guard(&lock_);
+    return permissionNode_;
+}
+
+void usbLink::stop()
+{
+    stopping_.store(true);
+    requestInterruption();
+    {
+        QMutexLocker guard(&sleepMutex_);
+        sleepWake_.wakeAll();
+    }
+    if (device_)
+        device_->cancelRead();
+    if (isRunning() && !wait(kJoinTimeoutMs))
+        qCWarning(lcUsbLink) << Q_FUNC_INFO << "link thread did not stop in time";
+    // A thread that never stops would crash the program at exit; wait it out.
+    if (isRunning())
+        wait();
+}
+
+void usbLink::sleepSearchInterval()
+{
+    QMutexLocker guard(&sleepMutex_);
+    if (!stopping_.load())
+        sleepWake_.wait(&sleepMutex_, kSearchIntervalMs);
+}
+
+bool usbLink::tryAttach()
+{
+    QString deniedNode;
+    bool opened = false;
+    {
+        QMutexLocker guard(&lock_);
+        opened = device_->reconnect();
+        deniedNode = opened ? QString() : device_->permissionProblem();
+        permissionNode_ = deniedNode;
+        if (opened)
+            connected_.store(1);
+    }
+    if (!deniedNode.isEmpty() && deniedNode != reportedPermissionNode_) {
+        reportedPermissionNode_ = deniedNode;
+        qCWarning(lcUsbLink).noquote()
+                << Q_FUNC_INFO << "The key at" << deniedNode
+                << "cannot be opened: no permission. Install the udev rule for the key "
+                   "(60-boxwright-key.rules) and plug the key in again.";
+        emit permissionProblem(deniedNode);
+    }
+    if (opened) {
+        reportedPermissionNode_.clear();
+        assembler_.reset();
+        qCDebug(lcUsbLink).noquote() << Q_FUNC_INFO << "Device found";
+        emit usbConnected(true);
+    }
+    return opened;
+}
+
+void usbLink::run()
+{
+    uint8_t readBuffer[kReadBufferSize];
+    while (!isInterruptionRequested()) {
+        if (connected_.load() == 0) {
+            tryAttach();
+            sleepSearchInterval();
+            continue;
+        }
+        const int count = device_->readPipe(readBuffer, kReadBufferSize);
+        if (isInterruptionRequested())
+            break;
+        if (count > 0) {
+            for (const QByteArray &payload : assembler_.feed(readBuffer, count))
+                emit received(payload);
+        } else if (count < 0) {
+            {
+                QMutexLocker guard(&lock_);
+                connected_.store(0);
+            }
+            assembler_.reset();
+            emit usbConnected(false);
+            qCDebug(lcUsbLink).noquote() << Q_FUNC_INFO << "Device disconnected";
+            // Straight back to the search: the first attempt comes at once.
+        }
+    }
+}
+
+int usbLink::frameInto(const uint8_t *buff, int len, QByteArray &frame) const
+{
+    if (len < 0 || len > kMaxPayload || (len > 0 && !buff))
+        return -1;
+    frame.resize(frameEncodeCapacity(len));
+    int frameLength = 0;
+    frameEncode(buff, len, reinterpret_cast<uint8_t *>(frame.data()), frameLength);
+    frame.resize(frameLength);
+    return frameLength;
+}
+
+int usbLink::send(const uint8_t *buff, int len)
+{
+    QMutexLocker guard(&lock_);
+    if (connected_.load() != 1)
+        return NotAttached;
+    QByteArray frame;
+    if (frameInto(buff, len, frame) < 0)
+        return Failed;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(frame.constData());
+    if (device_->writePipe(bytes, frame.size()) != frame.size())
+        return Failed;
+    // The key cannot tell the end of a transfer that fills its last packet.
+    if (frame.size() % 64 == 0) {
+        const uint8_t filler = kFillerByte;
+        device_->writePipe(&filler, 1);
+    }
+    return Written;
+}
+
+int usbLink::framedSend(const uint8_t *buff, int len)
+{
+    QMutexLocker guard(&lock_);
+    if (connected_.load() != 1)
+        return NotAttached;
+    QByteArray frame;
+    if (frameInto(buff, len, frame) < 0)
+        return Failed;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(frame.constData());
+    bool allWritten = true;
+    for (int offset = 0; offset < frame.size(); offset += kPieceSize) {
+        const int piece = std::min(kPieceSize, static_cast<int>(frame.size()) - offset);
+        if (device_->writePipe(bytes + offset, piece) != piece)
+            allWritten = false;
+        QThread::msleep(1);
+    }
+    return allWritten ? Written : Failed;
+}
