@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class KeyWindow;
+class QVBoxLayout;
+class WaitWindow;
+
+// The program's only top-level window: the waiting view or the key dashboard,
+// one at a time, at a fixed size per view.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    enum View { Waiting = 0, Dashboard = 1 };
+
+    // `beforeTeardown` runs first in the destructor, while both views still exist:
+    // the program deletes the linker there, so nothing it emits reaches a dead view.
+    explicit MainWindow(const QString &imageDir, std::function<void()> beforeTeardown = {},
+                        QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    KeyWindow *dashboard() const { return keyWindow; }
+    WaitWindow *waitView() const { return waitWindow; }
+
+public slots:
+    void setLayout(int View);
+
+private:
+    void fixSize(int w, int h);
+
+    QVBoxLayout *box;
+    WaitWindow *waitWindow;
+    KeyWindow *keyWindow;
+    std::function<void()> teardown;
+};

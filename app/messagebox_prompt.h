@@ -1,0 +1,10 @@
+#pragma once
+
+#include "operator_prompt.h"
+
+// Operator messages as parentless modal message boxes with one OK button.
+class MessageBoxPrompt : public OperatorPrompt
+{
+public:
+    void message(Kind kind, const QString &title, const QString &text) override;
+};
