@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+
+class ServiceOperationsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void timetablesInThreePages();
+    void pageCountDecidesPaging_data();
+    void pageCountDecidesPaging();
+    void schedulesPagedByThousandWithTraceFiles();
+    void failedPageKeepsEarlierRecords();
+    void badReplies_data();
+    void badReplies();
+    void connectionRefused();
+    void connectionReset();
+    void noReplyWithinLimit();
+    void lateReplyDoesNotDecideNextOperation();
+    void operationWhileWaitingIsRefused();
+    void wrongCredentialsKeepUser();
+    void keptRecordsOutliveRefetch();
+
+private:
+    QTemporaryDir workDir;
+    QString previousDir;
+};
