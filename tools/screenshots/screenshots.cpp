@@ -1,0 +1,156 @@
+// Renders the program's views to PNG files, for the README and for review.
+//   bw_screenshots [output-folder] [image-folder]
+// Runs on the offscreen platform; no key, linker or network is involved: the
+// dashboard is driven through the same slots the linker calls.
+
+#include "confirmgui.h"
+#include "exam_schedule.h"
+#include "examcentregui.h"
+#include "image_folder.h"
+#include "keywindow.h"
+#include "login.h"
+#include "mainwindow.h"
+#include "timetable.h"
+#include "timetablegui.h"
+#include "waitwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextStream>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+int failures = 0;
+
+void save(QWidget *w, const QString &dir, const char *name)
+{
+    w->show();
+    QApplication::processEvents();
+    const QString path = QDir(dir).filePath(QLatin1String(name));
+    if (!w->grab().save(path, "PNG")) {
+        QTextStream(stderr) << "cannot write " << path << '\n';
+        ++failures;
+    }
+}
+
+// A dashboard as a connected key leaves it before each state is applied.
+void connectedKey(KeyWindow *k)
+{
+    k->updateLabel(3, QStringLiteral("0A1B2C3D"));
+    k->updateLabel(2, QStringLiteral("Box: EXAM-0042"));
+    k->updateLabel(1, QStringLiteral("Lock: 3141592653"));
+    k->updateLabel(0, QStringLiteral("Key ready"));
+    // Lines 0 to 2 have no colour until the key sends one.
+    k->updateLabelColor(2, QStringLiteral("turkois"));
+    k->updateLabelColor(1, QStringLiteral("turkois"));
+    k->updateLabelColor(0, QStringLiteral("green"));
+    k->setBattery(85);
+    k->setTransCount(17);
+}
+
+void dashboards(MainWindow &w, const QString &out)
+{
+    KeyWindow *k = w.dashboard();
+    w.setLayout(MainWindow::Dashboard);
+    connectedKey(k);
+    save(&w, out, "dashboard-idle.png");
+
+    w.setLayout(MainWindow::Dashboard);
+    connectedKey(k);
+    k->setBtnEnabled(false);
+    k->updateStatus(QStringLiteral("Unlocking..."));
+    k->updateStatusColor(QStringLiteral("orange"));
+    k->updatePbarColor(1);
+    k->updatePbar(40);
+    save(&w, out, "dashboard-unlocking.png");
+
+    w.setLayout(MainWindow::Dashboard);
+    connectedKey(k);
+    k->updateStatus(QStringLiteral("Data transfer"));
+    k->updateStatusColor(QStringLiteral("turkois"));
+    for (int channel = 0; channel < 4; ++channel)
+        k->TransferBusy(channel);
+    save(&w, out, "dashboard-transfer.png");
+    for (int channel = 4; channel < 8; ++channel)
+        k->TransferBusy(channel);
+
+    w.setLayout(MainWindow::Dashboard);
+    connectedKey(k);
+    k->setManual(true);
+    k->updateLabel(0, QStringLiteral("Manual mode"));
+    k->updateLabelColor(0, QStringLiteral("orange"));
+    save(&w, out, "dashboard-manual.png");
+
+    w.setLayout(MainWindow::Dashboard);
+    connectedKey(k);
+    k->setBattery(12);
+    k->updateLabel(0, QStringLiteral("Battery low, please charge"));
+    k->updateLabelColor(0, QStringLiteral("red"));
+    k->updateStatusColor(QStringLiteral("yellow"));
+    save(&w, out, "dashboard-low-battery.png");
+}
+
+void dialogs(const QString &out)
+{
+    login loginDialog(nullptr, QStringLiteral("service.example:8080"));
+    loginDialog.findChild<QLineEdit *>(QStringLiteral("tbxUser"))
+            ->setText(QStringLiteral("packer1"));
+    loginDialog.findChild<QLineEdit *>(QStringLiteral("tbxPass"))
+            ->setText(QStringLiteral("secret"));
+    save(&loginDialog, out, "dialog-login.png");
+
+    std::vector<std::unique_ptr<Timetable>> tables;
+    for (const char *subject : {"Mathematics P1", "Physics P2", "Art and Design"}) {
+        tables.push_back(std::make_unique<Timetable>());
+        tables.back()->subject = QLatin1String(subject);
+        tables.back()->startTime = 1767250800;
+        tables.back()->endTime = 1767261600;
+    }
+    TimeTableGui tableDialog({tables[0].get(), tables[1].get(), tables[2].get()});
+    save(&tableDialog, out, "dialog-timetable.png");
+
+    std::vector<std::unique_ptr<ExamSchedule>> centres;
+    QList<ExamSchedule *> centreList;
+    const char *const names[][2]
+            = {{"North Hall", "NH"}, {"Central College", "NORC"}, {"Westside School", "WSS"}};
+    for (const auto &n : names) {
+        centres.push_back(std::make_unique<ExamSchedule>());
+        centres.back()->centerName = QLatin1String(n[0]);
+        centres.back()->centerAbbreviation = QLatin1String(n[1]);
+        centreList << centres.back().get();
+    }
+    ExamCentreGui centreDialog(centreList, tables[0].get());
+    centreDialog.findChild<QLineEdit *>(QStringLiteral("tbxFilter"))
+            ->setText(QStringLiteral("nor"));
+    save(&centreDialog, out, "dialog-exam-centre.png");
+
+    ConfirmGui confirm(QStringLiteral("Mathematics P1"), QStringLiteral("North Hall"),
+                       QStringLiteral("Lock 3141592653 (blue crate)"));
+    confirm.findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"))
+            ->setPlainText(QStringLiteral("Sealed in the presence of two invigilators."));
+    save(&confirm, out, "dialog-confirm.png");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    const QString images = argc > 2 ? QString::fromLocal8Bit(argv[2]) : imageFolder();
+    QDir().mkpath(out);
+
+    MainWindow w(images);
+    save(&w, out, "waiting.png");
+    dashboards(w, out);
+    dialogs(out);
+    return failures == 0 ? 0 : 1;
+}
