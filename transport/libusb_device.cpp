@@ -210,7 +210,9 @@ int LibusbDevice::readPipe(uint8_t *buf, int capacity)
         result = transfer->actual_length;
         break;
     case LIBUSB_TRANSFER_STALL:
-        libusb_clear_halt(handle_, record_.bulkIn);
+        // A halted pipe is not a lost key: clear it and let the caller read again.
+        if (libusb_clear_halt(handle_, record_.bulkIn) == 0)
+            result = 0;
         break;
     default:
         break;

@@ -1,30 +1,12 @@
 #include "fake_usb_device.h"
 #include "frame_test_util.h"
+#include "link_collector.h"
 #include "usb_link.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
-
-// Receives the link's signals on the test thread, as the linker would.
-class Collector : public QObject
-{
-    Q_OBJECT
-public:
-    explicit Collector(usbLink *link)
-    {
-        connect(link, &usbLink::received, this,
-                [this](QByteArray payload) { payloads.append(payload); });
-        connect(link, &usbLink::usbConnected, this,
-                [this](bool stat) { connections.append(stat); });
-        connect(link, &usbLink::permissionProblem, this,
-                [this](QString node) { deniedNodes.append(node); });
-    }
-    QList<QByteArray> payloads;
-    QList<bool> connections;
-    QStringList deniedNodes;
-};
 
 const uint8_t *data(const QByteArray &bytes)
 {

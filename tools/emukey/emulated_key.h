@@ -103,10 +103,14 @@ public:
     bool readPending() const;
     bool waitForReadPending(int timeoutMs) const;
 
-    // Bulk IN (stall) answers pending and new IN transfers with a stall.
+    // Halts bulk IN: pending and new IN transfers stall until the host clears
+    // the halt (as a real endpoint does), or until called with false.
     void setStallIn(bool stall);
     // Every new transfer and control request fails with an I/O error.
     void setFailing(bool fail);
+
+    // Every transfer the host writes is sent straight back (round trip checks).
+    void setEcho(bool echo);
 
     // Usbfs requests answered so far (for the cost checks of the benchmark).
     quint64 requestCount() const;
