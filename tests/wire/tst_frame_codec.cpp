@@ -66,7 +66,7 @@ private slots:
     void crcCheckValueAndPreset()
     {
         // Check value of CRC-16/X-25 in the CRC RevEng catalogue
-        // ("check=0x906e"); the same FCS as RFC 1662, appendix C.
+        // ("check=0x906e"), the FCS algorithm of RFC 1662, appendix C.2.
         const char *digits = "123456789";
         QCOMPARE(crc16(reinterpret_cast<const uint8_t *>(digits), 9) ^ 0xFFFF, 0x906E);
         QCOMPARE(crc16(nullptr, 0), uint16_t(0xFFFF));
