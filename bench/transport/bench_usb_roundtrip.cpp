@@ -1,0 +1,205 @@
+// Round trip of a 63-byte payload through the link and the libusb device layer
+// to an emulated key that echoes it, against the bare libusb round trip of the
+// same frame to the same emulated key. Runs under the umockdev preload.
+#include "emulated_key.h"
+#include "frame_codec.h"
+#include "libusb_device.h"
+#include "usb_link.h"
+
+#include <benchmark/benchmark.h>
+#include <libusb.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSemaphore>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QByteArray frameOf(const QByteArray &payload)
+{
+    QByteArray out(frameEncodeCapacity(payload.size()), '\0');
+    int length = 0;
+    frameEncode(reinterpret_cast<const uint8_t *>(payload.constData()), payload.size(),
+                reinterpret_cast<uint8_t *>(out.data()), length);
+    out.resize(length);
+    return out;
+}
+
+const QByteArray kPayload(63, 'p');
+
+EmulatedKeyConfig echoKeyConfig()
+{
+    EmulatedKeyConfig config;
+    config.idleReapDelayMs = 1; // the emulated node always polls ready: keep idle reaps cheap
+    return config;
+}
+
+struct Timing
+{
+    double meanUs = -1;
+    double medianUs = -1;
+};
+
+Timing summarise(std::vector<double> samples)
+{
+    Timing t;
+    if (samples.empty())
+        return t;
+    std::sort(samples.begin(), samples.end());
+    double sum = 0;
+    for (double s : samples)
+        sum += s;
+    t.meanUs = sum / samples.size();
+    t.medianUs = samples[samples.size() / 2];
+    return t;
+}
+
+// The emulated key opened straight through libusb, without the link.
+class BareClient
+{
+public:
+    BareClient()
+    {
+        const EmulatedKeyConfig config = echoKeyConfig();
+        if (libusb_init(&ctx_) != 0) {
+            ctx_ = nullptr;
+            return;
+        }
+        handle_ = libusb_open_device_with_vid_pid(ctx_, config.vendorId, config.productId);
+        if (handle_ && libusb_claim_interface(handle_, 0) == 0)
+            claimed_ = true;
+    }
+    ~BareClient()
+    {
+        if (claimed_)
+            libusb_release_interface(handle_, 0);
+        if (handle_)
+            libusb_close(handle_);
+        if (ctx_)
+            libusb_exit(ctx_);
+    }
+    // Writes the frame and reads it back; microseconds, or negative on failure.
+    double roundTrip()
+    {
+        if (!claimed_)
+            return -1;
+        QElapsedTimer timer;
+        timer.start();
+        int moved = 0;
+        if (libusb_bulk_transfer(handle_, 0x01, reinterpret_cast<uint8_t *>(frame_.data()),
+                                 frame_.size(), &moved, 2000)
+                    != 0
+            || libusb_bulk_transfer(handle_, 0x81, in_, sizeof in_, &moved, 2000) != 0
+            || moved != frame_.size())
+            return -1;
+        return timer.nsecsElapsed() / 1000.0;
+    }
+
+private:
+    libusb_context *ctx_ = nullptr;
+    libusb_device_handle *handle_ = nullptr;
+    bool claimed_ = false;
+    QByteArray frame_ = frameOf(kPayload);
+    uint8_t in_[1024] = {};
+};
+
+Timing bareRoundTrip(int rounds)
+{
+    BareClient client;
+    std::vector<double> samples;
+    for (int i = 0; i < rounds; ++i) {
+        const double us = client.roundTrip();
+        if (us < 0)
+            return {};
+        samples.push_back(us);
+    }
+    return summarise(samples);
+}
+
+void BM_BareRoundTrip(benchmark::State &state)
+{
+    EmulatedBus bus;
+    EmulatedKey key(bus, echoKeyConfig());
+    key.setEcho(true);
+    key.plug();
+    BareClient client;
+    for (auto _ : state) {
+        const double us = client.roundTrip();
+        if (us < 0) {
+            state.SkipWithError("bare round trip failed");
+            break;
+        }
+        state.SetIterationTime(us / 1e6);
+    }
+}
+
+void BM_LinkRoundTrip(benchmark::State &state)
+{
+    EmulatedBus bus;
+    EmulatedKey key(bus, echoKeyConfig());
+    key.setEcho(true);
+    key.plug();
+    // Baseline in the same run, on the same emulated key.
+    const Timing bare = bareRoundTrip(500);
+
+    usbLink link(std::make_unique<LibusbDevice>());
+    QSemaphore arrived;
+    QSemaphore connected;
+    QObject::connect(
+            &link, &usbLink::received, &link, [&](QByteArray) { arrived.release(); },
+            Qt::DirectConnection);
+    QObject::connect(
+            &link, &usbLink::usbConnected, &link,
+            [&](bool stat) {
+                if (stat)
+                    connected.release();
+            },
+            Qt::DirectConnection);
+    link.start();
+    if (bare.meanUs < 0 || !connected.tryAcquire(1, 5000)) {
+        state.SkipWithError("emulated key not reachable");
+        return;
+    }
+    const auto *payload = reinterpret_cast<const uint8_t *>(kPayload.constData());
+    std::vector<double> samples;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        if (link.send(payload, kPayload.size()) != 1 || !arrived.tryAcquire(1, 2000)) {
+            state.SkipWithError("round trip through the link failed");
+            break;
+        }
+        samples.push_back(timer.nsecsElapsed() / 1000.0);
+        state.SetIterationTime(samples.back() / 1e6);
+    }
+    link.stop();
+    if (samples.empty())
+        return;
+    const Timing linked = summarise(samples);
+    state.counters["bare_p50_us"] = bare.medianUs;
+    state.counters["link_p50_us"] = linked.medianUs;
+    state.counters["ratio_p50"] = linked.medianUs / bare.medianUs;
+    state.counters["ratio_mean"] = linked.meanUs / bare.meanUs;
+}
+
+} // namespace
+
+BENCHMARK(BM_BareRoundTrip)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(500);
+BENCHMARK(BM_LinkRoundTrip)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(500);
+
+int main(int argc, char **argv)
+{
+    if (!EmulatedBus::ensurePreloaded(argc, argv))
+        return 1;
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
