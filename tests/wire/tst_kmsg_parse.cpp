@@ -14,11 +14,9 @@ namespace {
 // reports any read past the received bytes.
 std::unique_ptr<KMsg> parse(const Bytes &bytes)
 {
-    auto *copy = new uint8_t[bytes.size() ? bytes.size() : 1];
-    std::copy(bytes.begin(), bytes.end(), copy);
-    auto msg = KMsg::parse(copy, static_cast<int>(bytes.size()));
-    delete[] copy;
-    return msg;
+    auto copy = std::make_unique<uint8_t[]>(bytes.size() ? bytes.size() : 1);
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    return KMsg::parse(copy.get(), static_cast<int>(bytes.size()));
 }
 
 Bytes serialized(const KMsg &msg)
