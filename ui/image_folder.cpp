@@ -13,8 +13,13 @@ QStringList imageFolderCandidates()
 {
     QStringList dirs;
     dirs << QDir::current().filePath(FolderName);
-    if (QCoreApplication::instance())
-        dirs << QDir(QCoreApplication::applicationDirPath()).filePath(FolderName);
+    if (QCoreApplication::instance()) {
+        const QDir exeDir(QCoreApplication::applicationDirPath());
+        dirs << exeDir.filePath(FolderName);
+        // Installed under any prefix: <prefix>/bin/boxwright, <prefix>/share/boxwright.
+        dirs << QDir::cleanPath(exeDir.filePath(
+                QStringLiteral("../share/boxwright/%1").arg(QLatin1String(FolderName))));
+    }
 #ifdef BW_DATADIR
     dirs << QDir(QStringLiteral(BW_DATADIR)).filePath(FolderName);
 #endif

@@ -1,0 +1,63 @@
+# Install layout and the Debian package.
+#
+#   bin/boxwright                                  the program
+#   share/boxwright/BoxwrightImages/*.png          its images (BW_DATADIR)
+#   lib/udev/boxwright-udev-probe                  run by udev for candidate devices
+#   lib/udev/rules.d/70-boxwright-key.rules        grants the seat user access to the key
+#   share/applications/boxwright.desktop
+#   share/icons/hicolor/scalable/apps/boxwright.svg
+#
+# udev only reads rules and runs programs from its own folder (/usr/lib/udev on a
+# merged-/usr system), which is why those two paths are not the usual libdir.
+
+# Installing and packaging take what is built: without this, cpack first rebuilds
+# every target of the tree (tests, benchmarks, tools), which the package never holds.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
+set(BW_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(BW_UDEV_DIR lib/udev)
+set(BW_UDEV_RULES_NAME 70-boxwright-key.rules)
+
+# The probe is part of the product, not a developer tool: build it without BW_TOOLS too.
+if(NOT TARGET boxwright-udev-probe)
+    add_subdirectory(${PROJECT_SOURCE_DIR}/tools/udev_probe
+                     ${PROJECT_BINARY_DIR}/tools/udev_probe)
+endif()
+
+if(TARGET boxwright)
+    install(TARGETS boxwright RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(TARGETS boxwright-udev-probe RUNTIME DESTINATION ${BW_UDEV_DIR})
+install(FILES ${BW_PACKAGING_DIR}/${BW_UDEV_RULES_NAME} DESTINATION ${BW_UDEV_DIR}/rules.d)
+install(FILES ${BW_PACKAGING_DIR}/boxwright.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${BW_PACKAGING_DIR}/boxwright.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/BoxwrightImages
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/boxwright
+        FILES_MATCHING PATTERN "*.png")
+
+set(CPACK_PACKAGE_NAME boxwright)
+set(CPACK_PACKAGE_VENDOR "Boxwright developers")
+set(CPACK_PACKAGE_CONTACT "Boxwright developers <boxwright-dev@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Companion program for the USB seal key")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Connects the hand-held seal key over USB, shows its state, relays its traffic\n"
+    "and records sealed examination boxes on the packing web service. Includes the\n"
+    "udev rule that lets the logged-in user open the key without root.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The Qt and libusb libraries come from dpkg-shlibdeps; the rule needs udev to run.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${BW_PACKAGING_DIR}/postinst ${BW_PACKAGING_DIR}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
