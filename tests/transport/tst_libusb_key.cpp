@@ -78,6 +78,7 @@ private slots:
     void unplugDuringBlockedReadAndReplug();
     void haltedPipeIsClearedAndReadingGoesOn();
     void cleanStopWhileReadPending();
+    void childProcessSeesKey();
 
 private:
     std::unique_ptr<EmulatedBus> bus_;
@@ -289,6 +290,30 @@ void TestLibusbKey::cleanStopWhileReadPending()
     QCOMPARE(payload, bye);
     QCoreApplication::processEvents();
     QCOMPARE(rig.collector.connections, QList<bool> {true});
+}
+
+void TestLibusbKey::childProcessSeesKey()
+{
+    EmulatedKey key(*bus_);
+    QVERIFY(key.plug());
+    QProcess child;
+    child.setProcessEnvironment(bus_->childEnvironment());
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QStringLiteral(KEY_CLIENT_PATH), QStringList());
+    QVERIFY(child.waitForStarted(5000));
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += child.readAllStandardOutput()).contains("attached"), 5000);
+    key.queueFromKey(encodeFrame("ping"));
+    QByteArray payload;
+    QVERIFY(key.takeFrame(payload, 5000));
+    QCOMPARE(payload, QByteArray("ping-ack"));
+    // The removal reaches the child: its pending read fails and it ends.
+    key.unplug();
+    QVERIFY(child.waitForFinished(5000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    output += child.readAllStandardOutput();
+    QVERIFY2(output.contains("lost"), output.constData());
 }
 
 int main(int argc, char **argv)
