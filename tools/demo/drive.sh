@@ -1,0 +1,200 @@
+# Headless demo drive, sourced by run-demo.sh: one full seal through the real
+# windows with xdotool (from outside the program), relay traffic, a time
+# query, unplug and replug. Uses $out, $shot, $relay_on and fd 7 (the virtual
+# key's command input) from run-demo.sh.
+
+key_sent=0
+failures=0
+
+key_send() {
+    echo "$*" >&7
+    key_sent=$((key_sent + 1))
+}
+
+# Sends one command to the virtual key and waits for its "ok:" or "fail:"
+# line; every command answers with exactly one of them.
+key_run() { # seconds command...
+    local t=$1
+    shift
+    key_send "$*"
+    local end=$((SECONDS + t + 5)) n
+    while [ $SECONDS -lt $end ]; do
+        n=$(grep -c -E '^(ok|fail): ' "$out/key.log" 2>/dev/null)
+        if [ "${n:-0}" -ge $key_sent ]; then
+            grep -E '^(ok|fail): ' "$out/key.log" | sed -n "${key_sent}p" | grep -q '^ok: '
+            return
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+check() { # description command...
+    local what=$1
+    shift
+    if "$@"; then
+        echo "  ok    $what"
+    else
+        echo "  FAIL  $what"
+        failures=$((failures + 1))
+    fi
+}
+
+# Id of the visible window titled exactly TITLE, waiting up to SECONDS.
+window() { # title seconds
+    local end=$((SECONDS + $2)) w
+    while [ $SECONDS -lt $end ]; do
+        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1)
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+
+gone() { # title seconds
+    local end=$((SECONDS + $2))
+    while [ $SECONDS -lt $end ]; do
+        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+size_of() {
+    xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*x[0-9]*\).*/\1/p'
+}
+
+has_size() { # window WxH seconds
+    local end=$((SECONDS + $3))
+    while [ $SECONDS -lt $end ]; do
+        [ "$(size_of "$1")" = "$2" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# A click at x,y inside the window, as a person would do it.
+click() { # window x y
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+    sleep 0.4
+}
+
+# Gives the window the keyboard and types text into what has focus there.
+type_into() { # window x y text
+    click "$1" "$2" "$3"
+    xdotool windowfocus --sync "$1" 2>/dev/null
+    xdotool type --delay 40 "$4"
+    sleep 0.2
+}
+
+screenshot() { # name [window]
+    "$shot" "$out/screens/$1.png" ${2:-} 2>>"$out/shots.log" || echo "  (no screenshot $1)"
+}
+
+line_count() {
+    [ -f "$1" ] && wc -l <"$1" || echo 0
+}
+
+main_title="Boxwright v1.0.2"
+
+drive_demo() {
+    echo "Headless run on display $DISPLAY:"
+    local main
+    check "the program finds the virtual key over libusb and sends its connect request" \
+        key_run 30 expect connect-request 30
+    main=$(window "$main_title" 20)
+    check "main window shown" test -n "$main"
+    [ -n "$main" ] || return 1
+    check "dashboard shown at 310 x 400" has_size "$main" 310x400 10
+    check "identity reached the program (relay server $relay_ip:5077)" \
+        wait_line "$out/boxwright.log" "Server $relay_ip\$" 10
+    sleep 1
+    screenshot 01-dashboard "$main"
+
+    # Unlock: the key drives its bar to 100, then reports ready.
+    click "$main" 152 56
+    check "Unlock reaches the key and the key bar runs to ready" key_run 15 expect bar-done 15
+    screenshot 02-after-unlock "$main"
+
+    # Scan a tag: the key answers with the first lock of its list.
+    click "$main" 56 56
+    check "Scan Tag reaches the key" key_run 10 expect scan-request 10
+    local w
+    w=$(window Login 15)
+    check "login dialog" test -n "$w"
+    if [ -n "$w" ]; then
+        screenshot 03-login "$w"
+        type_into "$w" 180 50 demo
+        type_into "$w" 180 80 packing
+        click "$w" 45 121
+    fi
+    w=$(window "Time Table" 20)
+    check "timetable dialog (three pages fetched)" test -n "$w"
+    if [ -n "$w" ]; then
+        screenshot 04-timetable "$w"
+        click "$w" 47 91
+    fi
+    w=$(window "Exam Center" 40)
+    check "exam centre dialog (2,500 centres fetched)" test -n "$w"
+    if [ -n "$w" ]; then
+        screenshot 05-exam-centre "$w"
+        click "$w" 47 241
+    fi
+    w=$(window "Confirm Details" 20)
+    check "confirm dialog" test -n "$w"
+    if [ -n "$w" ]; then
+        type_into "$w" 195 160 "Packed by the demo"
+        screenshot 06-confirm "$w"
+        click "$w" 47 221
+    fi
+    w=$(window Success 20)
+    check "\"Packed\" shown" test -n "$w"
+    if [ -n "$w" ]; then
+        screenshot 07-packed "$w"
+        xdotool windowfocus --sync "$w" 2>/dev/null
+        xdotool key --window "$w" Return
+        xdotool key Return
+        gone Success 10
+    fi
+    check "one seal recorded by the web service" test "$(line_count "$out/seals.jsonl")" -eq 1
+    local log
+    log=$(find "$out/config" -name Packlog.txt 2>/dev/null | head -n 1)
+    check "one line in the packing log" test -n "$log" -a "$(line_count "${log:-/dev/null}")" -eq 1
+    if [ -n "$log" ]; then
+        echo "  packing log line: $(tr -d '\r' <"$log")"
+        cp "$log" "$out/Packlog.txt"
+    fi
+
+    key_run 5 query >/dev/null
+    check "time and value queries answered" key_run 10 expect time 10
+
+    if [ "$relay_on" -eq 1 ]; then
+        key_run 5 relay open >/dev/null
+        check "program acknowledged the relay link" key_run 10 expect relay-open 10
+        key_run 5 relay send hello relay >/dev/null
+        check "payload went to the relay server and its answer came back" \
+            key_run 10 expect relay-data 10
+        key_run 5 relay burst 5 >/dev/null
+        local i
+        for i in 1 2 3 4 5; do
+            key_run 10 expect relay-data 10 >/dev/null || break
+        done
+        check "a burst of five came back" test "$i" -eq 5
+        key_run 5 relay close >/dev/null
+        check "relay link closed" key_run 10 expect relay-closed 10
+    else
+        echo "  skip  relay traffic (no network namespace available)"
+    fi
+
+    key_run 5 unplug >/dev/null
+    check "unplug returns to \"Waiting for USB connection\" (250 x 150)" has_size "$main" 250x150 10
+    screenshot 08-waiting "$main"
+    key_run 5 plug >/dev/null
+    check "replug brings the dashboard back" key_run 20 expect connect-request 20
+    check "dashboard at 310 x 400 again" has_size "$main" 310x400 10
+    screenshot 09-replugged "$main"
+
+    echo "Screenshots: $out/screens"
+    [ $failures -eq 0 ] && echo "Demo: all steps seen." || echo "Demo: $failures step(s) failed; see $out."
+    [ $failures -eq 0 ]
+}
