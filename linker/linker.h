@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operator_prompt.h"
+#include "packing_workflow.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,11 +9,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class KMsg;
 class KTag;
 class srvLink;
 class usbLink;
+class WorkflowDialogs;
 
 // Hub of the key protocol: receives every key message and dispatches it by type,
 // sends the program's own messages, relays payload between the key and the relay
@@ -37,6 +40,10 @@ public:
     // Where the linker's operator messages go; not owned. Without one they are logged.
     void setPrompt(OperatorPrompt *prompt) { operatorPrompt = prompt; }
     void setClock(Clock clock);
+
+    // Packing workflow: its dialogs (not owned) and the controller behind the slots.
+    void setWorkflowDialogs(WorkflowDialogs *dialogs);
+    PackingWorkflow &packingWorkflow();
 
     srvLink *relay() const { return serverLink; }
     bool isKeyReady() const { return keyNotReady == 0; }
@@ -96,6 +103,12 @@ public slots:
     void requestOpen();
     void requestClose();
     // The packing workflow's slots join here, defined in linker/workflow*.cpp.
+    void loginnext(QString User, QString Pass);
+    void TTnext(Timetable *timetable);
+    void CenterNext(ExamSchedule *center);
+    void CenterBack();
+    void ConfirmPacking(QString comment);
+    void ConfirmBack();
 
 protected:
     // Entry of the packing workflow after a scan that found a lock tag
@@ -137,4 +150,6 @@ private:
     int modeBit1 = 0;
     QString scannedRfid;
     // Packing workflow state joins here.
+    std::unique_ptr<PackingWorkflow> workflow;
+    WorkflowDialogs *workflowDialogs = nullptr;
 };

@@ -1,14 +1,11 @@
 #include "packing_workflow.h"
 
-#include <QLoggingCategory>
-
 #include "json.h"
+#include "linker_log.h"
 #include "operator_prompt.h"
 #include "workflow_dialogs.h"
 
 namespace {
-Q_LOGGING_CATEGORY(lcWorkflow, "linker")
-
 const QString errorTitle = QStringLiteral("Error");
 const QString lockErrorTitle = QStringLiteral("ERROR");
 } // namespace
@@ -42,7 +39,7 @@ PackingWorkflow::~PackingWorkflow() = default;
 bool PackingWorkflow::beginStep(const char *entry)
 {
     if (m_stepRunning) {
-        qCDebug(lcWorkflow) << entry << "ignored: another workflow step is still waiting";
+        qCDebug(lcLinker) << entry << "ignored: another workflow step is still waiting";
         return false;
     }
     return true;
@@ -50,14 +47,14 @@ bool PackingWorkflow::beginStep(const char *entry)
 
 void PackingWorkflow::warn(const QString &title, const QString &text)
 {
-    qCDebug(lcWorkflow).noquote() << title << text;
+    qCDebug(lcLinker).noquote() << title << text;
     if (m_prompt)
         m_prompt->message(OperatorPrompt::Kind::Warning, title, text);
 }
 
 void PackingWorkflow::inform(const QString &title, const QString &text)
 {
-    qCDebug(lcWorkflow).noquote() << title << text;
+    qCDebug(lcLinker).noquote() << title << text;
     if (m_prompt)
         m_prompt->message(OperatorPrompt::Kind::Information, title, text);
 }
@@ -193,7 +190,7 @@ void PackingWorkflow::confirmPacking(const QString &comment)
     if (!m_service || !m_chosenTimetable || !m_chosenSchedule || !beginStep("ConfirmPacking"))
         return;
     if (!m_foundLock) {
-        qCDebug(lcWorkflow) << "ConfirmPacking ignored: no looked-up lock to seal";
+        qCDebug(lcLinker) << "ConfirmPacking ignored: no looked-up lock to seal";
         return;
     }
     StepScope step(m_stepRunning);

@@ -40,6 +40,8 @@ public:
 
     void setDialogs(WorkflowDialogs *dialogs) { m_dialogs = dialogs; }
     void setPrompt(OperatorPrompt *prompt) { m_prompt = prompt; }
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setPackingLog(PackingLog log) { m_log = std::move(log); }
 
     // A lock tag was scanned (its text is not "0").
     void start(const QString &serviceHost, const QString &servicePort, const QString &scannedRfid);

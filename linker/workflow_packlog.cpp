@@ -4,13 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSettings>
 #include <QTextStream>
 
-namespace {
-Q_LOGGING_CATEGORY(lcPackLog, "linker")
-}
+#include "linker_log.h"
 
 PackingLog::PackingLog()
     : m_folder(settingsFolder())
@@ -58,13 +55,13 @@ bool PackingLog::append(const PackLogEntry &entry) const
     QFile file(filePath());
     // Binary append: the line carries its own CRLF.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        qCWarning(lcPackLog).noquote()
+        qCWarning(lcLinker).noquote()
                 << "packing log not written:" << filePath() << file.errorString();
         return false;
     }
     const QByteArray line = formatLine(entry);
     if (file.write(line) != line.size() || !file.flush()) {
-        qCWarning(lcPackLog).noquote()
+        qCWarning(lcLinker).noquote()
                 << "packing log line incomplete:" << filePath() << file.errorString();
         return false;
     }

@@ -1,28 +1,97 @@
 #include "workflow_harness.h"
 
-#include <QDir>
 #include <QTest>
 
+#include "frame_codec.h"
 #include "json.h"
+#include "kmsg.h"
 
-WorkflowHarness::WorkflowHarness()
-    : now(QDate(2024, 3, 5), QTime(14, 7, 9))
+namespace {
+
+QByteArray serialized(const KMsg &msg)
 {
-    workflow = std::make_unique<PackingWorkflow>(PackingLog(), [this] { return now; });
-    workflow->setDialogs(&dialogs);
-    workflow->setPrompt(&prompt);
+    uint8_t buf[kMsgMaxSize];
+    const int n = msg.serialize(buf, sizeof buf);
+    return QByteArray(reinterpret_cast<const char *>(buf), n);
+}
+
+} // namespace
+
+QByteArray tagBytes(const QString &rfid)
+{
+    quint64 number = static_cast<quint64>(rfid.toLongLong());
+    QByteArray bytes;
+    do {
+        bytes.prepend(static_cast<char>(number & 0xff));
+        number >>= 8;
+    } while (number != 0);
+    return bytes;
+}
+
+namespace {
+
+WorkflowHarness::Key fakeKey(const std::shared_ptr<FakeUsbDevice::Script> &script)
+{
+    WorkflowHarness::Key key;
+    key.device = std::make_unique<FakeUsbDevice>(script);
+    key.send = [script](const QByteArray &frame) { script->feed(frame); };
+    key.attached = [script] { return !script->writes().isEmpty(); };
+    return key;
+}
+
+} // namespace
+
+WorkflowHarness::WorkflowHarness(WorkflowDialogs *dialogsToUse, Key key)
+    : now(QDate(2024, 3, 5), QTime(14, 7, 9))
+    , usb(std::make_shared<FakeUsbDevice::Script>())
+{
+    if (!key.device)
+        key = fakeKey(usb);
+    m_keySends = key.send;
+    link = std::make_unique<usbLink>(std::move(key.device));
+    linker = std::make_unique<cLinker>(link.get());
+    QObject::connect(linker.get(), &cLinker::TransferBusy, [this](int direction) {
+        if (direction == 1)
+            ++m_fromKey;
+    });
+    linker->setPrompt(&prompt);
+    linker->setWorkflowDialogs(dialogsToUse ? dialogsToUse : &dialogs);
+    workflow = &linker->packingWorkflow();
+    workflow->setClock([this] { return now; });
     QFile::remove(workflow->packingLog().filePath());
+    // The key is attached once the linker's connect request went out (the
+    // link's signal reaches the linker through the event loop).
+    if (!QTest::qWaitFor(key.attached, 5000))
+        qWarning("key not attached");
 }
 
 WorkflowHarness::~WorkflowHarness()
 {
     web.release();
+    linker.reset(); // the last disconnect goes out while the link exists
+    link.reset();
+}
+
+void WorkflowHarness::fromKey(const QByteArray &message)
+{
+    const int before = m_fromKey;
+    QByteArray payload = message;
+    payload.append('\0'); // filler byte
+    std::vector<uint8_t> frame(frameEncodeCapacity(payload.size()));
+    int n = 0;
+    frameEncode(reinterpret_cast<const uint8_t *>(payload.constData()), payload.size(),
+                frame.data(), n);
+    m_keySends(QByteArray(reinterpret_cast<const char *>(frame.data()), n));
+    if (!QTest::qWaitFor([&] { return m_fromKey > before; }, 5000))
+        qWarning("key message not delivered");
 }
 
 void WorkflowHarness::keySendsService(const QString &host, const QString &port)
 {
-    m_host = host;
-    m_port = port;
+    KMsg msg(MSG_SET);
+    msg.add<KTagString>(TAG_SERVICE, host.toUtf8().constData());
+    msg.add<KTagUInt16>(TAG_SERVICE_PORT, static_cast<uint16_t>(port.toUInt()));
+    fromKey(serialized(msg));
 }
 
 void WorkflowHarness::keySendsLoopbackService()
@@ -32,37 +101,41 @@ void WorkflowHarness::keySendsLoopbackService()
 
 void WorkflowHarness::scan(const QString &rfid)
 {
-    workflow->start(m_host, m_port, rfid);
+    const QByteArray bytes = tagBytes(rfid);
+    KMsg msg(MSG_SET);
+    msg.add<KTagBytes>(TAG_SCAN, reinterpret_cast<const uint8_t *>(bytes.constData()),
+                       bytes.size());
+    fromKey(serialized(msg));
 }
 
 void WorkflowHarness::loginNext(const QString &user, const QString &pass)
 {
-    workflow->loginNext(user, pass);
+    linker->loginnext(user, pass);
 }
 
 void WorkflowHarness::timetableNext(Timetable *timetable)
 {
-    workflow->timetableNext(timetable);
+    linker->TTnext(timetable);
 }
 
 void WorkflowHarness::centreNext(ExamSchedule *centre)
 {
-    workflow->centreNext(centre);
+    linker->CenterNext(centre);
 }
 
 void WorkflowHarness::centreBack()
 {
-    workflow->centreBack();
+    linker->CenterBack();
 }
 
 void WorkflowHarness::confirmPacking(const QString &comment)
 {
-    workflow->confirmPacking(comment);
+    linker->ConfirmPacking(comment);
 }
 
 void WorkflowHarness::confirmBack()
 {
-    workflow->confirmBack();
+    linker->ConfirmBack();
 }
 
 void WorkflowHarness::runToCentres(const QString &rfid)

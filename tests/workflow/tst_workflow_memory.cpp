@@ -1,0 +1,109 @@
+#include <QtTest>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include "confirmgui.h"
+#include "examcentregui.h"
+#include "workflow_dialogs_widgets.h"
+#include "workflow_harness.h"
+
+// A day of packing: 1,000 seals through the real dialogs. Closed dialogs and
+// replaced records must be released, so memory stays flat.
+class WorkflowMemoryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void thousandSealsDoNotPileUp();
+
+private:
+    QTemporaryDir m_config;
+    QTemporaryDir m_work;
+};
+
+namespace {
+
+long residentKb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+template<class T>
+T *newest(const WidgetWorkflowDialogs &widgets)
+{
+    const QList<QDialog *> open = widgets.openDialogs();
+    return open.isEmpty() ? nullptr : qobject_cast<T *>(open.last());
+}
+
+void press(QWidget *dialog, const char *button)
+{
+    QTest::mouseClick(dialog->findChild<QPushButton *>(button), Qt::LeftButton);
+}
+
+} // namespace
+
+void WorkflowMemoryTest::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    QVERIFY(m_work.isValid());
+    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    QVERIFY(QDir::setCurrent(m_work.path()));
+    QCoreApplication::setApplicationName("boxwright");
+    // The per-reply debug lines of 1,000 seals are not wanted here.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+}
+
+void WorkflowMemoryTest::thousandSealsDoNotPileUp()
+{
+    WorkflowHarness h(nullptr);
+    WidgetWorkflowDialogs widgets(h.linker.get());
+    h.linker->setWorkflowDialogs(&widgets);
+    seedStandardData(h.web);
+    h.keySendsLoopbackService();
+    h.scan("303903");
+    h.loginNext("packer", "s3cret");
+    h.timetableNext(h.workflow->service()->sharedTimetables().first().data());
+    QTRY_COMPARE(widgets.openDialogs().size(), 1); // the exam centre list
+
+    long after100 = 0;
+    QWeakPointer<ExamSchedule> previousSchedule;
+    for (int i = 1; i <= 1000; ++i) {
+        if (i > 1) {
+            h.scan("303903");
+        }
+        auto *centres = newest<ExamCentreGui>(widgets);
+        QVERIFY2(centres, qPrintable(QString("seal %1: no exam centre list").arg(i)));
+        press(centres, "btnCenterNext");
+        auto *confirm = newest<ConfirmGui>(widgets);
+        QVERIFY2(confirm, qPrintable(QString("seal %1: no confirmation").arg(i)));
+        press(confirm, "btnFinish");
+        // Both dialogs are released once the step is over.
+        QTRY_COMPARE(widgets.liveDialogs(), 0);
+        // The schedule sealed last time went with the list that held it.
+        QVERIFY2(previousSchedule.isNull(), qPrintable(QString("seal %1").arg(i)));
+        previousSchedule = h.workflow->chosenSchedule();
+        if (i == 100)
+            after100 = residentKb();
+    }
+    const long after1000 = residentKb();
+    QCOMPARE(h.logLines().size(), 1000);
+    QCOMPARE(h.prompt.boxes.size(), 1000);
+    QCOMPARE(QApplication::topLevelWidgets().size(), 0);
+    qInfo("resident memory: %ld kB after 100 seals, %ld kB after 1000", after100, after1000);
+    QVERIFY(after100 > 0);
+    // Two leaked dialogs per seal would be tens of megabytes over 900 seals.
+    QVERIFY2(after1000 - after100 < 4096,
+             qPrintable(QString("grew by %1 kB").arg(after1000 - after100)));
+}
+
+QTEST_MAIN(WorkflowMemoryTest)
+#include "tst_workflow_memory.moc"
