@@ -48,6 +48,7 @@ private slots:
     void unplugAndReplugReportedOnce();
     void permissionProblemReportedOnce();
     void stopUnblocksPendingRead();
+    void singleInstance();
 };
 
 void TestUsbLink::sendAddsFillerAfterWholePackets()
@@ -236,6 +237,30 @@ void TestUsbLink::stopUnblocksPendingRead()
         rig.link->stop();
         QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
     }
+}
+
+void TestUsbLink::singleInstance()
+{
+    auto device = std::make_unique<FakeUsbDevice>();
+    auto script = device->script();
+    usbLink *link = usbLink::createInstance(std::move(device));
+    QVERIFY(link);
+    QCOMPARE(usbLink::get(), link);
+    // A second creation keeps the first instance and its device.
+    QCOMPARE(usbLink::createInstance(std::make_unique<FakeUsbDevice>()), link);
+    Collector collector(link);
+    link->start();
+    QTRY_COMPARE(collector.connections, QList<bool> {true});
+    QVERIFY(script->waitForPendingRead(2000));
+    QElapsedTimer timer;
+    timer.start();
+    usbLink::destroyInstance(); // stops the running thread and frees it
+    QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    usbLink::destroyInstance(); // harmless without an instance
+    usbLink *again = usbLink::createInstance(std::make_unique<FakeUsbDevice>());
+    QVERIFY(again);
+    QVERIFY(!again->isRunning());
+    usbLink::destroyInstance();
 }
 
 QTEST_GUILESS_MAIN(TestUsbLink)
