@@ -157,6 +157,9 @@ int usbLink::frameInto(const uint8_t *buff, int len, QByteArray &frame) const
 
 int usbLink::send(const uint8_t *buff, int len)
 {
+    // Without a key, answer at once instead of waiting out a search that holds the lock.
+    if (connected_.load() != 1)
+        return NotAttached;
     QMutexLocker guard(&lock_);
     if (connected_.load() != 1)
         return NotAttached;
@@ -176,6 +179,9 @@ int usbLink::send(const uint8_t *buff, int len)
 
 int usbLink::framedSend(const uint8_t *buff, int len)
 {
+    // Without a key, answer at once instead of waiting out a search that holds the lock.
+    if (connected_.load() != 1)
+        return NotAttached;
     QMutexLocker guard(&lock_);
     if (connected_.load() != 1)
         return NotAttached;

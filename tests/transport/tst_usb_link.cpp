@@ -77,7 +77,20 @@ void TestUsbLink::sendResults()
     QCOMPARE(rig.link->send(data(payload), payload.size()), -1);
     QCOMPARE(rig.link->framedSend(data(payload), payload.size()), -1);
     QVERIFY(rig.script->writes().isEmpty());
-    rig.attach();
+
+    // A slow search does not hold up a send that has nothing to send to.
+    rig.script->setReconnectFails(true);
+    rig.script->setReconnectDelay(800);
+    rig.link->start();
+    QTRY_VERIFY(rig.script->reconnectCount() >= 1);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(rig.link->send(data(payload), payload.size()), -1);
+    QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+    rig.script->setReconnectDelay(0);
+    rig.script->setReconnectFails(false);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, QList<bool> {true}, 4000);
+
     rig.script->setWritesFail(true);
     QCOMPARE(rig.link->send(data(payload), payload.size()), 0);
     rig.script->setWritesFail(false);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 FakeUsbDevice::FakeUsbDevice()
     : FakeUsbDevice(std::make_shared<Script>())
@@ -17,8 +18,16 @@ FakeUsbDevice::~FakeUsbDevice() = default;
 
 bool FakeUsbDevice::reconnect()
 {
+    int delayMs = 0;
+    {
+        std::lock_guard<std::mutex> guard(script_->mutex);
+        ++script_->reconnects;
+        delayMs = script_->reconnectDelayMs;
+        script_->changed.notify_all();
+    }
+    if (delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> guard(script_->mutex);
-    ++script_->reconnects;
     record_ = UsbDeviceRecord();
     script_->opened = false;
     if (!script_->present || script_->reconnectFails || !script_->permissionNode.isEmpty()) {
@@ -135,6 +144,12 @@ void FakeUsbDevice::Script::setPermissionDenied(const QString &node)
 {
     std::lock_guard<std::mutex> guard(mutex);
     permissionNode = node;
+}
+
+void FakeUsbDevice::Script::setReconnectDelay(int ms)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    reconnectDelayMs = ms;
 }
 
 void FakeUsbDevice::Script::setWritesFail(bool fail)

@@ -52,6 +52,8 @@ struct FakeUsbDevice::Script
     void setReconnectFails(bool fails);
     // Reconnect fails and reports this node as not openable for lack of permission.
     void setPermissionDenied(const QString &node);
+    // Each reconnect takes this long (a slow search over many devices).
+    void setReconnectDelay(int ms);
     // Writes fail (-1) while set.
     void setWritesFail(bool fail);
 
@@ -81,6 +83,7 @@ private:
     bool cancelled = false;
     bool opened = false;
     int reconnects = 0;
+    int reconnectDelayMs = 0;
     int readersWaiting = 0;
     int generation = 0; // bumped by unplug so a pending read notices
 };
