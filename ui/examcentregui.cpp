@@ -76,8 +76,9 @@ void ExamCentreGui::filter(const QString &text)
 void ExamCentreGui::showNames(const QStringList &shown)
 {
     // One model reset instead of one insertion per item keeps a keystroke cheap
-    // with thousands of centres.
-    model->setStringList(shown);
+    // with thousands of centres; a keystroke that changes no match resets nothing.
+    if (shown != model->stringList())
+        model->setStringList(shown);
     ui->cbxCenter->setCurrentIndex(shown.isEmpty() ? -1 : 0);
 }
 
