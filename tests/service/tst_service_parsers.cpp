@@ -10,7 +10,10 @@
 #include "parser_timetable.h"
 
 #include <QJsonDocument>
+#include <QTemporaryFile>
 #include <QtTest>
+#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +21,24 @@ std::unique_ptr<Result> parseWith(const ResultParser &parser, const char *json)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(json));
     return parser.parse(&doc);
+}
+
+// Everything written to standard output while `run` executes.
+template<class Run>
+QByteArray captureStdout(Run run)
+{
+    QTemporaryFile file;
+    if (!file.open())
+        return "<no temporary file>";
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(file.handle(), STDOUT_FILENO);
+    run();
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
 }
 
 } // namespace
@@ -365,6 +386,27 @@ void ServiceParsersTest::putBodiesKeepOrderAndEscape()
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(doc.object().value("comment").toString(), tricky);
     QCOMPARE(doc.object().size(), 4);
+}
+
+void ServiceParsersTest::consoleLinesOfParsers()
+{
+    const QByteArray single = captureStdout([] {
+        parseWith(SingleLockParser(), R"({"rc":2.5,"rm":"ok","result":{"lockId":"L"}})");
+        parseWith(ParserSeal(), R"({"rc":0,"result":null})");
+        parseWith(ParserJSONLogin(), R"({"result":[]})");
+    });
+    QCOMPARE(single,
+             QByteArray("Double value 2.500000\nCode string 'ok'\nValid property found...\n"
+                        "Result object found.\n"
+                        "Double value 0.000000\nNull result returned\n"
+                        "Valid property found...\nSomething else...4"));
+    const QByteArray list = captureStdout([] {
+        parseWith(ParserTimetable(), R"({"rc":0,"result":null})");
+        parseWith(ParserExamSchedule(), R"({"result":{"count":3,"list":[{},{}]}})");
+    });
+    QCOMPARE(list,
+             QByteArray("Double value 0.000000\nSomething else...0"
+                        "Result object found.\nNumber of locks retrieved: 2\n"));
 }
 
 QTEST_GUILESS_MAIN(ServiceParsersTest)

@@ -23,4 +23,5 @@ private slots:
     void queryBuildersEncodeReservedCharacters();
     void marshalOutputs();
     void putBodiesKeepOrderAndEscape();
+    void consoleLinesOfParsers();
 };
