@@ -37,6 +37,8 @@ check() { # description command...
     else
         echo "  FAIL  $what"
         failures=$((failures + 1))
+        # The whole screen shows what was there instead.
+        screenshot "failed-$failures"
     fi
 }
 
@@ -152,9 +154,8 @@ drive_demo() {
     if [ -n "$w" ]; then
         screenshot 07-packed "$w"
         xdotool windowfocus --sync "$w" 2>/dev/null
-        xdotool key --window "$w" Return
         xdotool key Return
-        gone Success 10
+        check "\"Packed\" closed with OK" gone Success 10
     fi
     check "one seal recorded by the web service" test "$(line_count "$out/seals.jsonl")" -eq 1
     local log
