@@ -155,6 +155,8 @@ void ServiceRequestsTest::putBodiesByteForByte()
     QCOMPARE(put.header("Accept"), std::string("application/json"));
     QCOMPARE(put.header("Content-Type"), std::string("application/json"));
     QCOMPARE(put.header("Content-Length"), std::to_string(put.body.size()));
+    QCOMPARE(put.headers.count("Content-Length"), size_t(1));
+    QCOMPARE(put.headers.count("MORV-Token"), size_t(1));
     QCOMPARE(put.header("MORV-Token"), std::string("tok-1"));
     QCOMPARE(client->currentLock()->lockId, QStringLiteral("L1"));
 
