@@ -104,7 +104,7 @@ bool usbLink::tryAttach()
         qCWarning(lcUsbLink).noquote()
                 << Q_FUNC_INFO << "The key at" << deniedNode
                 << "cannot be opened: no permission. Install the udev rule for the key "
-                   "(60-boxwright-key.rules) and plug the key in again.";
+                   "(70-boxwright-key.rules) and plug the key in again.";
         emit permissionProblem(deniedNode);
     }
     if (opened) {
