@@ -50,7 +50,7 @@ fuzz)
     secs=${FUZZ_SECONDS:-30}
     found=0
     for f in build-fuzz/fuzz/*/fuzz_*; do
-        [ -x "$f" ] || continue
+        [ -f "$f" ] && [ -x "$f" ] || continue
         found=1
         name=$(basename "$f")
         corpus="fuzz/corpus/$name"
