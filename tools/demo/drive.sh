@@ -109,7 +109,7 @@ drive_demo() {
     [ -n "$main" ] || return 1
     check "dashboard shown at 310 x 400" has_size "$main" 310x400 10
     check "identity reached the program (relay server $relay_ip:5077)" \
-        wait_line "$out/boxwright.log" "Server $relay_ip\$" 10
+        wait_line "$out/boxwright.log" "Server $relay_ip\$" 10 >/dev/null
     sleep 1
     screenshot 01-dashboard "$main"
 
