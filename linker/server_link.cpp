@@ -75,6 +75,7 @@ bool srvLink::open(const char *host, int port)
     // Port 0 would bind a random local port and send to nowhere.
     if (port <= 0 || port > 0xFFFF) {
         qCDebug(lcServerLink) << "invalid server port" << port;
+        peerAddress.clear();
         return false;
     }
     peerPort = port;

@@ -152,6 +152,7 @@ private slots:
         QVERIFY(!link.open("127.0.0.1", 0));
         QVERIFY(!link.open("127.0.0.1", 70000));
         QVERIFY(!link.isOpen());
+        QVERIFY(link.peer().isNull());
     }
 
     void closeIsIdempotentAndUnbinds()
