@@ -48,17 +48,18 @@ if [ "$BW_DEMO_NETNS" != none ]; then
 fi
 
 # --- programs ----------------------------------------------------------------
-find_bin() {
-    local f
+find_bin() { # name [expected folder in the build tree]
+    local f="$build/${2:-}/$1"
+    [ -x "$f" ] && [ -f "$f" ] && { echo "$f"; return; }
     f=$(find "$build" -type f -name "$1" -perm -u+x 2>/dev/null | head -n 1)
     [ -n "$f" ] || { echo "missing $1 in $build (build it first)" >&2; exit 77; }
     echo "$f"
 }
-program=$(find_bin boxwright)
-vkey=$(find_bin boxwright-virtual-key)
-service=$(find_bin boxwright-demo-service)
-relay=$(find_bin boxwright-demo-relay)
-shot=$(find_bin boxwright-demo-shot)
+program=$(find_bin boxwright app) || exit $?
+vkey=$(find_bin boxwright-virtual-key tools/virtual_key) || exit $?
+service=$(find_bin boxwright-demo-service tools/demo_service) || exit $?
+relay=$(find_bin boxwright-demo-relay tools/demo_relay) || exit $?
+shot=$(find_bin boxwright-demo-shot tools/demo) || exit $?
 if [ $headless -eq 1 ]; then
     for tool in Xvfb xdotool; do
         command -v $tool >/dev/null || { echo "$tool is needed for the headless demo" >&2; exit 77; }
