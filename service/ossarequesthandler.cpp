@@ -32,12 +32,14 @@ OssaRequestHandler::OssaRequestHandler(QNetworkAccessManager *shared, QObject *p
     : QObject(parent)
     , manager(shared ? shared : new QNetworkAccessManager(this))
 {
-    connect(manager, &QNetworkAccessManager::finished, this, &OssaRequestHandler::finishDownload);
+    connect(manager.data(), &QNetworkAccessManager::finished, this,
+            &OssaRequestHandler::finishDownload);
 }
 
 OssaRequestHandler::~OssaRequestHandler()
 {
-    disconnect(manager, nullptr, this, nullptr);
+    if (manager)
+        disconnect(manager, nullptr, this, nullptr);
     for (auto &entry : pending) {
         QNetworkReply *reply = entry.second.reply.data();
         if (reply && !entry.second.done) {
@@ -49,12 +51,16 @@ OssaRequestHandler::~OssaRequestHandler()
 
 QNetworkReply *OssaRequestHandler::sendGet(std::shared_ptr<ResultParser> parser, const QString &url)
 {
+    if (!manager)
+        return nullptr;
     return track(manager->get(jsonRequest(url, token)), std::move(parser));
 }
 
 QNetworkReply *OssaRequestHandler::sendPut(std::shared_ptr<ResultParser> parser, const QString &url,
                                            const QString &body)
 {
+    if (!manager)
+        return nullptr;
     const QByteArray bytes = body.toUtf8();
     QNetworkRequest request = jsonRequest(url, token);
     request.setRawHeader("Content-Length", QByteArray::number(bytes.size()));
@@ -76,6 +82,8 @@ QNetworkReply *OssaRequestHandler::sendLogin(std::shared_ptr<ResultParser> parse
                                              const QString &url, const QString &userName,
                                              const QString &password)
 {
+    if (!manager)
+        return nullptr;
     const QByteArray body = loginBody(userName, password);
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");

@@ -18,7 +18,8 @@ class OssaRequestHandler : public QObject
 {
     Q_OBJECT
 public:
-    // Shares `manager`; creates its own child manager when it is null.
+    // Shares `manager`; creates its own child manager when it is null. Once a shared
+    // manager is gone, the send functions return null.
     explicit OssaRequestHandler(QNetworkAccessManager *manager = nullptr,
                                 QObject *parent = nullptr);
     ~OssaRequestHandler() override;
@@ -64,7 +65,8 @@ private:
     void applyToken(QNetworkReply *reply, const QJsonObject &root);
 
     QByteArray token;
-    QNetworkAccessManager *manager;
+    // Guarded: a shared manager may go before the handler.
+    QPointer<QNetworkAccessManager> manager;
     std::unordered_map<QNetworkReply *, Pending> pending;
     std::shared_ptr<Result> lastResult;
 };

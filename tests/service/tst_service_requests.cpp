@@ -6,6 +6,7 @@
 #include "parser_timetable.h"
 #include "service_fixture.h"
 
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QtTest>
 
@@ -258,6 +259,23 @@ void ServiceRequestsTest::abandonedReplyIsDiscarded()
     QVERIFY(handler.getToken().isNull());
     QVERIFY(!handler.isFinished(slow));
     QVERIFY(!handler.takeResult(slow));
+}
+
+void ServiceRequestsTest::sharedManagerGoneFirst()
+{
+    TestServer server;
+    server.setResponder(route);
+    auto manager = std::make_unique<QNetworkAccessManager>();
+    OssaRequestHandler handler(manager.get());
+    const QString url = QStringLiteral("http://127.0.0.1:") + server.portText()
+            + QStringLiteral("/taviservice/timetable?");
+    QNetworkReply *pending = handler.sendGet(std::make_shared<ParserTimetable>(), url);
+    QVERIFY(pending);
+    manager.reset(); // takes its replies with it
+    QVERIFY(!handler.sendGet(std::make_shared<ParserTimetable>(), url));
+    QVERIFY(!handler.sendPut(std::make_shared<ParserTimetable>(), url, QStringLiteral("{}")));
+    QVERIFY(!handler.sendLogin(std::make_shared<ParserJSONLogin>(), url, {}, {}));
+    QVERIFY(!handler.isFinished(pending));
 }
 
 QTEST_GUILESS_MAIN(ServiceRequestsTest)

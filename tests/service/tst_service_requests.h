@@ -14,4 +14,5 @@ private slots:
     void getUrlsAndHeaders();
     void operationsBeforeConnectAreRefused();
     void abandonedReplyIsDiscarded();
+    void sharedManagerGoneFirst();
 };
