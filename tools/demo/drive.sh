@@ -118,6 +118,15 @@ drive_demo() {
     check "Unlock reaches the key and the key bar runs to ready" key_run 15 expect bar-done 15
     screenshot 02-after-unlock "$main"
 
+    # Manual mode shows the transfer button; the key runs its bar above 128
+    # and counts the transfer.
+    key_run 5 manual on >/dev/null
+    sleep 0.5
+    click "$main" 200 150
+    check "manual mode: data transfer runs and is counted" key_run 15 expect transfer-done 15 1
+    screenshot 03-after-transfer "$main"
+    key_run 5 manual off >/dev/null
+
     # Scan a tag: the key answers with the first lock of its list.
     click "$main" 56 56
     check "Scan Tag reaches the key" key_run 10 expect scan-request 10
@@ -125,7 +134,7 @@ drive_demo() {
     w=$(window Login 15)
     check "login dialog" test -n "$w"
     if [ -n "$w" ]; then
-        screenshot 03-login "$w"
+        screenshot 04-login "$w"
         type_into "$w" 180 50 demo
         type_into "$w" 180 80 packing
         click "$w" 45 121
@@ -133,26 +142,26 @@ drive_demo() {
     w=$(window "Time Table" 20)
     check "timetable dialog (three pages fetched)" test -n "$w"
     if [ -n "$w" ]; then
-        screenshot 04-timetable "$w"
+        screenshot 05-timetable "$w"
         click "$w" 47 91
     fi
     w=$(window "Exam Center" 40)
     check "exam centre dialog (2,500 centres fetched)" test -n "$w"
     if [ -n "$w" ]; then
-        screenshot 05-exam-centre "$w"
+        screenshot 06-exam-centre "$w"
         click "$w" 47 241
     fi
     w=$(window "Confirm Details" 20)
     check "confirm dialog" test -n "$w"
     if [ -n "$w" ]; then
         type_into "$w" 195 160 "Packed by the demo"
-        screenshot 06-confirm "$w"
+        screenshot 07-confirm "$w"
         click "$w" 47 221
     fi
     w=$(window Success 20)
     check "\"Packed\" shown" test -n "$w"
     if [ -n "$w" ]; then
-        screenshot 07-packed "$w"
+        screenshot 08-packed "$w"
         xdotool windowfocus --sync "$w" 2>/dev/null
         xdotool key Return
         check "\"Packed\" closed with OK" gone Success 10
@@ -189,11 +198,11 @@ drive_demo() {
 
     key_run 5 unplug >/dev/null
     check "unplug returns to \"Waiting for USB connection\" (250 x 150)" has_size "$main" 250x150 10
-    screenshot 08-waiting "$main"
+    screenshot 09-waiting "$main"
     key_run 5 plug >/dev/null
     check "replug brings the dashboard back" key_run 20 expect connect-request 20
     check "dashboard at 310 x 400 again" has_size "$main" 310x400 10
-    screenshot 09-replugged "$main"
+    screenshot 10-replugged "$main"
 
     echo "Screenshots: $out/screens"
     [ $failures -eq 0 ] && echo "Demo: all steps seen." || echo "Demo: $failures step(s) failed; see $out."
