@@ -1,9 +1,12 @@
 #include "first_paint.h"
 #include "image_folder.h"
+#include "instance_guard.h"
 #include "linker.h"
 #include "linker_wiring.h"
 #include "mainwindow.h"
 #include "messagebox_prompt.h"
+#include "permission_notice.h"
+#include "single_instance.h"
 #include "usb_link.h"
 
 #include <QApplication>
@@ -16,6 +19,11 @@ int main(int argc, char **argv)
     qSetMessagePattern(
             QStringLiteral("%{if-category}%{category}: %{endif}%{function}: %{message}"));
     QApplication app(argc, argv);
+    // One program per user owns the key; a second start brings the first forward.
+    SingleInstance instance;
+    int instanceExit = 0;
+    if (!runAsOnlyInstance(instance, instanceExit))
+        return instanceExit;
 
     // Outlives the linker, which shows its messages through it.
     MessageBoxPrompt prompt;
@@ -30,6 +38,8 @@ int main(int argc, char **argv)
         cLinker *linker = cLinker::get();
         linker->setPrompt(&prompt);
         wireMainWindow(linker, &window);
+        wirePermissionNotice(usbLink::get(), window.waitView());
+        raiseWhenAsked(instance, &window);
         new FirstPaintNotice(&window, sinceStart);
 
         window.show();

@@ -1,3 +1,4 @@
+#include "instance_guard.h"
 #include "single_instance.h"
 
 #include <QElapsedTimer>
@@ -6,6 +7,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <QtTest>
 
 #include <future>
@@ -43,6 +45,8 @@ private slots:
     void silentHolderIsReportedWithinTheWait();
     void junkOnTheSocketDoesNotRaiseOrBlock();
     void endingTheFirstFreesTheName();
+    void laterStartBringsTheWindowForward_data();
+    void laterStartBringsTheWindowForward();
 };
 
 void TestSingleInstance::secondStartRaisesTheFirst()
@@ -144,5 +148,32 @@ void TestSingleInstance::endingTheFirstFreesTheName()
     QCOMPARE(next.claim(300), SingleInstance::Role::Primary);
 }
 
-QTEST_GUILESS_MAIN(TestSingleInstance)
+void TestSingleInstance::laterStartBringsTheWindowForward_data()
+{
+    QTest::addColumn<bool>("minimised");
+    QTest::newRow("minimised") << true;
+    QTest::newRow("hidden") << false;
+}
+
+void TestSingleInstance::laterStartBringsTheWindowForward()
+{
+    QFETCH(bool, minimised);
+    QTemporaryDir dir;
+    SingleInstance first(QStringLiteral("bw"), dir.path());
+    QCOMPARE(first.claim(), SingleInstance::Role::Primary);
+    QWidget window;
+    raiseWhenAsked(first, &window);
+    if (minimised) {
+        window.showMinimized();
+        QVERIFY(window.windowState() & Qt::WindowMinimized);
+    }
+    QCOMPARE(window.isVisible(), minimised);
+
+    auto later = startLater(dir.path(), 3000);
+    QCOMPARE(waitWhileServing(later), SingleInstance::Role::Forwarded);
+    QTRY_VERIFY(window.isVisible());
+    QVERIFY(!(window.windowState() & Qt::WindowMinimized));
+}
+
+QTEST_MAIN(TestSingleInstance)
 #include "tst_single_instance.moc"
