@@ -1,4 +1,5 @@
 #include "arrworker.h"
+#include "image_folder.h"
 #include "keywindow.h"
 #include "pbar.h"
 
@@ -430,6 +431,42 @@ private slots:
     }
 };
 
+class ImageFolderTest : public QObject
+{
+    Q_OBJECT
+    QString previous;
+
+private slots:
+    void init() { previous = QDir::currentPath(); }
+    void cleanup() { QDir::setCurrent(previous); }
+
+    void currentDirectoryFirst()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("BoxwrightImages")));
+        QDir::setCurrent(dir.path());
+        QCOMPARE(QFileInfo(imageFolder()).canonicalFilePath(),
+                 QFileInfo(dir.path() + QStringLiteral("/BoxwrightImages")).canonicalFilePath());
+    }
+
+    void thenBesideTheExecutableThenDataFolder()
+    {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        const QStringList candidates = imageFolderCandidates();
+        QVERIFY(candidates.size() >= 3);
+        QCOMPARE(candidates.at(1),
+                 QCoreApplication::applicationDirPath() + QStringLiteral("/BoxwrightImages"));
+        QCOMPARE(candidates.last(), QStringLiteral(BW_TEST_DATADIR "/BoxwrightImages"));
+        // Nothing anywhere: the current-directory path, so pictures stay empty.
+        bool elsewhere = false;
+        for (int i = 1; i < candidates.size(); ++i)
+            elsewhere = elsewhere || QFileInfo(candidates.at(i)).exists();
+        if (!elsewhere)
+            QCOMPARE(imageFolder(), candidates.at(0));
+    }
+};
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -440,6 +477,8 @@ int main(int argc, char **argv)
     status |= QTest::qExec(&progressBar, argc, argv);
     ArrWorkerTest arrWorker;
     status |= QTest::qExec(&arrWorker, argc, argv);
+    ImageFolderTest imageFolderTest;
+    status |= QTest::qExec(&imageFolderTest, argc, argv);
     return status;
 }
 
