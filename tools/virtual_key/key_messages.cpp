@@ -3,8 +3,6 @@
 #include "frame_codec.h"
 #include "kmsg.h"
 
-#include <QStringList>
-
 namespace keymsg {
 
 QByteArray bytes(const KMsg &msg)
@@ -25,22 +23,6 @@ QByteArray frame(const QByteArray &message)
                 reinterpret_cast<uint8_t *>(out.data()), length);
     out.resize(length);
     return out;
-}
-
-QString describe(const QByteArray &message)
-{
-    auto msg = KMsg::parse(reinterpret_cast<const uint8_t *>(message.constData()), message.size());
-    if (!msg)
-        return QStringLiteral("unparsable %1").arg(QString::fromLatin1(message.toHex(' ')));
-    QStringList tags;
-    msg->first();
-    while (const KTag *tag = msg->next()) {
-        const QByteArray value(reinterpret_cast<const char *>(tag->data()), tag->len());
-        tags << QStringLiteral("%1:%2").arg(tag->id()).arg(
-                value.size() > 16 ? QString::number(value.size()) + QStringLiteral("B")
-                                  : QString::fromLatin1(value.toHex()));
-    }
-    return QStringLiteral("type %1 [%2]").arg(msg->type()).arg(tags.join(' '));
 }
 
 } // namespace keymsg

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 
 #include <cstdint>
 
@@ -15,8 +14,5 @@ QByteArray bytes(const KMsg &msg);
 
 // One frame for the USB wire: the message, one filler byte, framing and FCS.
 QByteArray frame(const QByteArray &message);
-
-// Readable one-line description of a message, for the key's log.
-QString describe(const QByteArray &message);
 
 } // namespace keymsg
