@@ -12,6 +12,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSemaphore>
+#include <QThread>
+
+#include <time.h>
 
 #include <algorithm>
 #include <memory>
@@ -36,6 +39,20 @@ EmulatedKeyConfig echoKeyConfig()
     EmulatedKeyConfig config;
     config.idleReapDelayMs = 1; // the emulated node always polls ready: keep idle reaps cheap
     return config;
+}
+
+double processCpuMs()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+double cpuMsOver(int wallMs)
+{
+    const double before = processCpuMs();
+    QThread::msleep(static_cast<unsigned long>(wallMs));
+    return processCpuMs() - before;
 }
 
 struct Timing
@@ -176,9 +193,13 @@ void BM_LinkRoundTrip(benchmark::State &state)
         samples.push_back(timer.nsecsElapsed() / 1000.0);
         state.SetIterationTime(samples.back() / 1e6);
     }
+    // Cost of waiting for the key while nothing happens (link and emulator
+    // both in this process).
+    const double idleCpuMs = cpuMsOver(1000);
     link.stop();
     if (samples.empty())
         return;
+    state.counters["idle_cpu_ms_per_s"] = idleCpuMs;
     const Timing linked = summarise(samples);
     state.counters["bare_p50_us"] = bare.medianUs;
     state.counters["link_p50_us"] = linked.medianUs;
