@@ -8,6 +8,7 @@
 #include "permission_notice.h"
 #include "single_instance.h"
 #include "usb_link.h"
+#include "workflow_dialogs_widgets.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -40,6 +41,9 @@ int main(int argc, char **argv)
         wireMainWindow(linker, &window);
         wirePermissionNotice(usbLink::get(), window.waitView());
         raiseWhenAsked(instance, &window);
+        // The packing workflow's dialogs; gone before the linker.
+        WidgetWorkflowDialogs workflowDialogs(linker);
+        linker->setWorkflowDialogs(&workflowDialogs);
         new FirstPaintNotice(&window, sinceStart);
 
         window.show();

@@ -36,6 +36,8 @@ FakeWebService::FakeWebService()
     : m_server(std::make_unique<httplib::Server>())
 {
     route();
+    // Small replies go out at once instead of waiting for the client's ACK.
+    m_server->set_tcp_nodelay(true);
     m_port = m_server->bind_to_any_port("127.0.0.1");
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     // The socket already listens after binding; connections queue until the loop runs.

@@ -32,6 +32,8 @@ private slots:
     void failedSealWritesNothing();
     void scanAndSecondPressDuringAWaitAreIgnored();
     void scanWhilePackedBoxIsOpenDoesNotChangeTheLogLine();
+    void logNamesTheTagThatFoundTheSealedLock();
+    void unwritableLogStillReportsPacked();
 
 private:
     QTemporaryDir m_config;
@@ -393,6 +395,47 @@ void WorkflowRunTest::scanWhilePackedBoxIsOpenDoesNotChangeTheLogLine()
     QCOMPARE(h.dialogs.shown.size(), shownBefore);
     QCOMPARE(h.logLines().size(), 1);
     QVERIFY(h.logLines().first().endsWith("LockId:L7    ScannedRfid:303903"));
+}
+
+void WorkflowRunTest::logNamesTheTagThatFoundTheSealedLock()
+{
+    WorkflowHarness h;
+    seedStandardData(h.web);
+    h.runToCentres("303903");
+    if (QTest::currentTestFailed())
+        return;
+    h.centreNext(h.dialogs.last().centres.first().data());
+    QVERIFY(h.dialogs.lastIs(Kind::Confirm));
+    // Another tag is scanned while the confirmation is still open; then the
+    // open confirmation is finished: it seals the lock it showed.
+    h.scan("144964032628459529");
+    QVERIFY(h.dialogs.lastIs(Kind::Centres));
+    h.confirmPacking(QString());
+    QCOMPARE(h.web.sealBodies().value(0).value("apId").toString(), QString("L7"));
+    QCOMPARE(h.logLines().size(), 1);
+    QVERIFY(h.logLines().first().endsWith("LockId:L7    ScannedRfid:303903"));
+}
+
+void WorkflowRunTest::unwritableLogStillReportsPacked()
+{
+    WorkflowHarness h;
+    seedStandardData(h.web);
+    QTemporaryDir dir;
+    const QString blocker = dir.path() + "/Varnex";
+    {
+        QFile f(blocker); // a file where the folder should be
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    h.workflow->setPackingLog(PackingLog(blocker));
+    h.runToCentres("303903");
+    if (QTest::currentTestFailed())
+        return;
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("packing log not written: .*/Varnex/Packlog.txt"));
+    h.sealFirstCentre();
+    QCOMPARE(h.prompt.texts(), QStringList {"Success|Packed"});
+    QCOMPARE(h.web.sealBodies().size(), 1);
+    QCOMPARE(QFileInfo(blocker).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(WorkflowRunTest)

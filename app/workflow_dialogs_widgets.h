@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QPointer>
+#include <QTimer>
+
+#include "workflow_dialogs.h"
+
+class cLinker;
+
+// The workflow's dialogs as real, non-modal windows without a parent. Their
+// buttons are connected to the linker's workflow slots. A dialog is deleted
+// after it has closed, once no workflow step is running: a button clicked
+// again during a service wait closes its dialog from inside a nested event
+// loop while the first click's slot is still on the stack. Each dialog keeps
+// the records it shows alive until it is deleted.
+class WidgetWorkflowDialogs : public WorkflowDialogs
+{
+public:
+    // The linker must outlive this object.
+    explicit WidgetWorkflowDialogs(cLinker *linker);
+    // Detaches from the linker and deletes the dialogs still open.
+    ~WidgetWorkflowDialogs() override;
+    WidgetWorkflowDialogs(const WidgetWorkflowDialogs &) = delete;
+    WidgetWorkflowDialogs &operator=(const WidgetWorkflowDialogs &) = delete;
+
+    void showLogin(const QString &target) override;
+    void showTimetables(const QList<TimetablePtr> &tables) override;
+    void showCentres(const QList<ExamSchedulePtr> &centres, const TimetablePtr &timetable) override;
+    void showConfirm(const QString &subject, const QString &centre,
+                     const QString &lockText) override;
+
+    // Dialogs on screen, oldest first.
+    QList<QDialog *> openDialogs() const;
+    // Dialogs created and not yet deleted (on screen or closed and waiting).
+    int liveDialogs() const;
+
+private:
+    void present(QDialog *dialog);
+    void releaseClosed();
+
+    cLinker *m_linker;
+    QList<QPointer<QDialog>> m_dialogs;
+    QList<QPointer<QDialog>> m_closed;
+    QTimer m_release;
+};
