@@ -5,6 +5,7 @@
 
 key_sent=0
 failures=0
+boxes=0
 
 key_send() {
     echo "$*" >&7
@@ -99,6 +100,39 @@ line_count() {
 
 main_title="Boxwright v1.0.2"
 
+# Closes the message box titled TITLE with its OK button (the keyboard).
+dismiss() { # title
+    local b
+    b=$(window "$1" 20) || return 1
+    boxes=$((boxes + 1))
+    screenshot "message-$boxes" "$b"
+    xdotool windowfocus --sync "$b" 2>/dev/null
+    xdotool key Return
+    gone "$1" 10
+}
+
+# Scans the next tag and follows it: "confirm" expects the confirm dialog
+# (then cancelled), "box TITLE" a message box after the exam centre list,
+# "scan-box TITLE" a message box right after the scan.
+next_tag() { # outcome [title]
+    click "$main" 56 56
+    key_run 10 expect scan-request 10 >/dev/null || return 1
+    if [ "$1" = scan-box ]; then
+        dismiss "$2"
+        return
+    fi
+    local w
+    w=$(window "Exam Center" 40) || return 1
+    click "$w" 47 241
+    if [ "$1" = confirm ]; then
+        w=$(window "Confirm Details" 20) || return 1
+        click "$w" 227 221
+        gone "Confirm Details" 10
+    else
+        dismiss "$2"
+    fi
+}
+
 drive_demo() {
     echo "Headless run on display $DISPLAY:"
     local main
@@ -174,6 +208,17 @@ drive_demo() {
         echo "  packing log line: $(tr -d '\r' <"$log")"
         cp "$log" "$out/Packlog.txt"
     fi
+
+    # The rest of the key's tags: logged in and with the timetable kept, each
+    # scan goes straight to the exam centre list.
+    check "uncommissioned lock goes to the confirm dialog" next_tag confirm
+    check "lock that needs validation is validated, then confirmed" next_tag confirm
+    check "service saw one passing and no failing validation yet" \
+        test "$(grep -c 'lock/validate -> 200' "$out/service.log")" -eq 1
+    check "lock that fails validation: \"Lock could not be found...\"" next_tag box ERROR
+    check "tag the service does not know: \"Could not retrieve lock.\"" next_tag box ERROR
+    check "empty scan: \"No lock scanned.\"" next_tag scan-box Error
+    check "still exactly one seal recorded" test "$(line_count "$out/seals.jsonl")" -eq 1
 
     key_run 5 query >/dev/null
     check "time and value queries answered" key_run 10 expect time 10
