@@ -338,10 +338,11 @@ private slots:
     void badSealsAreRefusedAndNotRecorded()
     {
         const std::string tok = token();
+        // The client writes comments unescaped: a quote breaks the JSON.
+        const std::string unescaped = std::string("{\"pointId\":\"P0001\",\"tableId\":\"T1001\",")
+                + "\"apId\":\"L7\",\"comment\":\"say \"hi\"\"}";
         const char *bodies[] = {
-                // The client writes comments unescaped: a quote breaks the JSON.
-                "{\"pointId\":\"P0001\",\"tableId\":\"T1001\",\"apId\":\"L7\",\"comment\":\"say "
-                "\"hi\"\"}",
+                unescaped.c_str(),
                 "{\"pointId\":\"P0001\",\"tableId\":\"T1001\",\"apId\":\"L7\"}",
                 "{\"pointId\":1,\"tableId\":\"T1001\",\"apId\":\"L7\",\"comment\":\"\"}",
                 "{\"pointId\":\"P2500\",\"tableId\":\"T1002\",\"apId\":\"L7\",\"comment\":\"\"}",
