@@ -127,7 +127,7 @@ int main(int argc, char **argv)
     if (report >= 0 && null >= 0)
         dup2(null, STDOUT_FILENO);
     std::ofstream out("/proc/self/fd/" + std::to_string(report));
-    benchmark::ConsoleReporter reporter;
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     reporter.SetOutputStream(out.is_open() ? &out : &std::cerr);
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
