@@ -1,5 +1,7 @@
 #include "usb_link.h"
 
+#include <functional>
+
 #include "frame_codec.h"
 #include "libusb_device.h"
 #include "usb_log.h"
@@ -155,7 +157,8 @@ int usbLink::frameInto(const uint8_t *buff, int len, QByteArray &frame) const
     return frameLength;
 }
 
-int usbLink::send(const uint8_t *buff, int len)
+int usbLink::writeFrame(const uint8_t *buff, int len,
+                        const std::function<bool(const uint8_t *, int)> &write)
 {
     // Without a key, answer at once instead of waiting out a search that holds the lock.
     if (connected_.load() != 1)
@@ -166,35 +169,34 @@ int usbLink::send(const uint8_t *buff, int len)
     QByteArray frame;
     if (frameInto(buff, len, frame) < 0)
         return Failed;
-    const auto *bytes = reinterpret_cast<const uint8_t *>(frame.constData());
-    if (device_->writePipe(bytes, frame.size()) != frame.size())
-        return Failed;
-    // The key cannot tell the end of a transfer that fills its last packet.
-    if (frame.size() % 64 == 0) {
-        const uint8_t filler = kFillerByte;
-        device_->writePipe(&filler, 1);
-    }
-    return Written;
+    return write(reinterpret_cast<const uint8_t *>(frame.constData()), frame.size()) ? Written
+                                                                                     : Failed;
+}
+
+int usbLink::send(const uint8_t *buff, int len)
+{
+    return writeFrame(buff, len, [this](const uint8_t *bytes, int size) {
+        if (device_->writePipe(bytes, size) != size)
+            return false;
+        // The key cannot tell the end of a transfer that fills its last packet.
+        if (size % 64 == 0) {
+            const uint8_t filler = kFillerByte;
+            device_->writePipe(&filler, 1);
+        }
+        return true;
+    });
 }
 
 int usbLink::framedSend(const uint8_t *buff, int len)
 {
-    // Without a key, answer at once instead of waiting out a search that holds the lock.
-    if (connected_.load() != 1)
-        return NotAttached;
-    QMutexLocker guard(&lock_);
-    if (connected_.load() != 1)
-        return NotAttached;
-    QByteArray frame;
-    if (frameInto(buff, len, frame) < 0)
-        return Failed;
-    const auto *bytes = reinterpret_cast<const uint8_t *>(frame.constData());
-    bool allWritten = true;
-    for (int offset = 0; offset < frame.size(); offset += kPieceSize) {
-        const int piece = std::min(kPieceSize, static_cast<int>(frame.size()) - offset);
-        if (device_->writePipe(bytes + offset, piece) != piece)
-            allWritten = false;
-        QThread::msleep(1);
-    }
-    return allWritten ? Written : Failed;
+    return writeFrame(buff, len, [this](const uint8_t *bytes, int size) {
+        bool allWritten = true;
+        for (int offset = 0; offset < size; offset += kPieceSize) {
+            const int piece = std::min(kPieceSize, size - offset);
+            if (device_->writePipe(bytes + offset, piece) != piece)
+                allWritten = false;
+            QThread::msleep(1);
+        }
+        return allWritten;
+    });
 }

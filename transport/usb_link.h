@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "frame_assembler.h"
 #include "usb_device.h"
 
@@ -64,6 +66,9 @@ private:
     bool tryAttach();
     void sleepSearchInterval();
     int frameInto(const uint8_t *buff, int len, QByteArray &frame) const;
+    // Frames the payload under the lock and hands it to write; -1/0/1 as send.
+    int writeFrame(const uint8_t *buff, int len,
+                   const std::function<bool(const uint8_t *, int)> &write);
 
     std::unique_ptr<UsbDevice> device_;
     FrameAssembler assembler_;
