@@ -47,8 +47,11 @@ bool sealOnce(WorkflowHarness &h)
     if (!h.dialogs.lastIs(ScriptedDialogs::Kind::Confirm))
         return false;
     h.confirmPacking(QString());
-    // The double keeps what it was shown; a real dialog is gone by now.
+    // The doubles keep what they were shown and the fake service what it was
+    // asked; a real dialog, message box and server are done with it by now.
     h.dialogs.shown.clear();
+    h.prompt.boxes.clear();
+    h.web.clearRequests();
     return true;
 }
 

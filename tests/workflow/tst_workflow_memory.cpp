@@ -115,19 +115,27 @@ void WorkflowMemoryTest::thousandSealsDoNotPileUp()
         // The schedule sealed last time went with the list that held it.
         QVERIFY2(previousSchedule.isNull(), qPrintable(QString("seal %1").arg(i)));
         previousSchedule = h.workflow->chosenSchedule();
+        // One seal reached the service and the operator was told; the rig's
+        // own records are then dropped, so only the client's memory is measured.
+        QVERIFY2(h.web.sealBodies().size() == 1, qPrintable(QString("seal %1").arg(i)));
+        QVERIFY2(h.prompt.boxes.size() == 1 && h.prompt.boxes.first().text == "Packed",
+                 qPrintable(QString("seal %1").arg(i)));
+        h.web.clearRequests();
+        h.prompt.boxes.clear();
         if (i == 100)
             after100 = residentKb();
     }
     const long after1000 = residentKb();
     QCOMPARE(h.logLines().size(), 1000);
-    QCOMPARE(h.prompt.boxes.size(), 1000);
     QCOMPARE(QApplication::topLevelWidgets().size(), 0);
     qInfo("resident memory: %ld kB after 100 seals, %ld kB after 1000", after100, after1000);
     QVERIFY(after100 > 0);
     if (!residentMemoryMeaningful)
         return;
-    // Two leaked dialogs per seal would be tens of megabytes over 900 seals.
-    QVERIFY2(after1000 - after100 < 4096,
+    // Over these 900 seals resident memory grows by about 0.2 MB while the
+    // live heap stays flat; one and a half kilobytes kept per seal would exceed
+    // this bound, two leaked dialogs per seal by tens of megabytes.
+    QVERIFY2(after1000 - after100 < 1024,
              qPrintable(QString("grew by %1 kB").arg(after1000 - after100)));
 }
 
