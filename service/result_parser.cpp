@@ -72,6 +72,16 @@ QJsonObject ResultParser::rootOf(const QJsonDocument *doc)
     return doc ? doc->object() : QJsonObject();
 }
 
+bool ResultParser::resultMember(const QJsonDocument *doc, QJsonValue *value)
+{
+    const QJsonObject root = rootOf(doc);
+    const auto it = root.constFind(QLatin1String("result"));
+    if (it == root.constEnd())
+        return false;
+    *value = it.value();
+    return true;
+}
+
 void ResultParser::printSomethingElse(const QJsonValue &value)
 {
     console("Something else...%d", typeNumber(value));

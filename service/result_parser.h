@@ -38,6 +38,8 @@ protected:
     std::unique_ptr<Result> parseList(const QJsonDocument *doc, Build build) const;
 
     static QJsonObject rootOf(const QJsonDocument *doc);
+    // The envelope's "result" member; false when the reply has none.
+    static bool resultMember(const QJsonDocument *doc, QJsonValue *value);
     static void printSomethingElse(const QJsonValue &value);
 };
 

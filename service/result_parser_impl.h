@@ -10,13 +10,9 @@ template<class T, class Build>
 std::unique_ptr<Result> ResultParser::parseSingle(const QJsonDocument *doc, Build build) const
 {
     std::unique_ptr<Result> result = ResultParser::parse(doc);
-    if (!result)
+    QJsonValue value;
+    if (!result || !resultMember(doc, &value))
         return result;
-    const QJsonObject root = rootOf(doc);
-    const auto it = root.constFind(QLatin1String("result"));
-    if (it == root.constEnd())
-        return result;
-    const QJsonValue value = it.value();
     if (hasValue(value)) {
         console("Valid property found...\n");
         if (value.isObject()) {
@@ -38,13 +34,9 @@ template<class L, class Build>
 std::unique_ptr<Result> ResultParser::parseList(const QJsonDocument *doc, Build build) const
 {
     std::unique_ptr<Result> result = ResultParser::parse(doc);
-    if (!result)
+    QJsonValue value;
+    if (!result || !resultMember(doc, &value))
         return result;
-    const QJsonObject root = rootOf(doc);
-    const auto it = root.constFind(QLatin1String("result"));
-    if (it == root.constEnd())
-        return result;
-    const QJsonValue value = it.value();
     if (!value.isObject()) {
         printSomethingElse(value);
         return result;
