@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <atomic>
 #include <cstdint>
 #include <thread>
+
+// A local UDP port (any IPv4 address) that is free right now.
+quint16 freeUdpPort();
 
 // A network namespace joined to this one by a veth pair with a private /30 on
 // it. The relay link binds the server's port on all local addresses, so a

@@ -27,12 +27,7 @@ private slots:
         NetnsPair net;
         QString error;
         QVERIFY2(net.setUp(&error), qPrintable(error));
-        quint16 port = 0;
-        {
-            QUdpSocket probe;
-            probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-            port = probe.localPort();
-        }
+        const quint16 port = freeUdpPort();
         const int fd = net.udpSocketInside(port);
         QVERIFY(fd >= 0);
         UdpEcho echo(fd);

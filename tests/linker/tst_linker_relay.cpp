@@ -9,12 +9,6 @@
 #include <QUdpSocket>
 
 namespace {
-quint16 freePort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-    return probe.localPort();
-}
 
 QByteArray dataMessage(const QByteArray &payload)
 {
@@ -45,7 +39,7 @@ private slots:
         NetnsPair net;
         QString error;
         QVERIFY2(net.setUp(&error), qPrintable(error));
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         const int fd = net.udpSocketInside(port);
         QVERIFY(fd >= 0);
         UdpEcho echo(fd);
@@ -78,7 +72,7 @@ private slots:
     {
         KeyRig rig;
         QVERIFY(rig.attach());
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         rig.identify("9.6.2", "127.0.0.1", port);
         rig.fromKey(hex("01 01 1A 00 00 00"));
         QVERIFY(rig.linker->relay()->isOpen());
@@ -110,7 +104,7 @@ private slots:
     {
         KeyRig rig;
         QVERIFY(rig.attach());
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         rig.identify("9.6.2", "127.0.0.1", port);
         rig.fromKey(hex("01 01 1A 00 00 00"));
         rig.takeSent();
@@ -138,7 +132,7 @@ private slots:
     {
         KeyRig rig;
         QVERIFY(rig.attach());
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         rig.identify("9.6.2", "127.0.0.1", port);
         rig.fromKey(hex("01 01 1A 00 00 00"));
         rig.linker->disConnectKey(); // the key counts as not identified again

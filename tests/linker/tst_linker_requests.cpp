@@ -1,18 +1,10 @@
 // Requests from the key: query and time replies, relay link open and close.
 #include "key_rig.h"
+#include "netns_pair.h"
 #include "server_link.h"
 
 #include <QTest>
 #include <QUdpSocket>
-
-namespace {
-quint16 freePort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-    return probe.localPort();
-}
-} // namespace
 
 class TestLinkerRequests : public QObject
 {
@@ -81,7 +73,7 @@ private slots:
     {
         KeyRig rig;
         QVERIFY(rig.attach());
-        rig.identify("9.6.2", "127.0.0.1", freePort());
+        rig.identify("9.6.2", "127.0.0.1", freeUdpPort());
         rig.takeSent();
         SignalLog log(rig.linker.get());
         QTest::ignoreMessage(QtDebugMsg, "Key request UDP connection");
@@ -106,7 +98,7 @@ private slots:
     {
         KeyRig rig;
         QVERIFY(rig.attach());
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         rig.identify("9.6.2", "127.0.0.1", port);
         rig.fromKey(hex("01 01 1A 00 00 00"));
         QVERIFY(rig.linker->relay()->isOpen());
@@ -127,7 +119,7 @@ private slots:
     {
         KeyRig rig;
         QVERIFY(rig.attach());
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         rig.identify("9.6.2", "127.0.0.1", port);
         rig.fromKey(hex("01 01 1A 00 00 00"));
         QVERIFY(rig.linker->relay()->isOpen());
@@ -153,7 +145,7 @@ private slots:
     {
         KeyRig badHost;
         QVERIFY(badHost.attach());
-        badHost.identify("9.6.2", "no..such..host", freePort());
+        badHost.identify("9.6.2", "no..such..host", freeUdpPort());
         badHost.takeSent();
         badHost.fromKey(hex("01 01 1A 00 00 00"));
         QVERIFY(badHost.takeSent().isEmpty());

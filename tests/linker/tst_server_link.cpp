@@ -24,13 +24,6 @@ class TestServerLink : public QObject
 {
     Q_OBJECT
 private:
-    // A local UDP port that is free right now.
-    static quint16 freePort()
-    {
-        QUdpSocket probe;
-        probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-        return probe.localPort();
-    }
     static int sendTo(const QByteArray &bytes, quint16 port)
     {
         QUdpSocket sender;
@@ -54,7 +47,7 @@ private slots:
         srvLink link;
         Received rx;
         rx.attach(link);
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
         QVERIFY(link.isOpen());
 
@@ -75,7 +68,7 @@ private slots:
         srvLink link;
         Received rx;
         rx.attach(link);
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
         QVERIFY(link.open("127.0.0.2", port == 65535 ? 1024 : port + 1));
         QCOMPARE(link.peer(), QHostAddress(QStringLiteral("127.0.0.1")));
@@ -93,12 +86,12 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Opening server connection");
         QTest::ignoreMessage(QtDebugMsg, "could not get address");
         // Not a valid host name, so no lookup leaves this machine.
-        QVERIFY(!link.open("no..such..host", freePort()));
+        QVERIFY(!link.open("no..such..host", freeUdpPort()));
         QVERIFY(!link.isOpen());
         QVERIFY(link.peer().isNull());
         QCOMPARE(link.send(&byte, 1), -1);
-        QVERIFY(!link.open("", freePort()));
-        QVERIFY(!link.open(nullptr, freePort()));
+        QVERIFY(!link.open("", freeUdpPort()));
+        QVERIFY(!link.open(nullptr, freeUdpPort()));
     }
 
     void lookupTakesFirstIpv4AndRejectsIpv6Only()
@@ -160,7 +153,7 @@ private slots:
         srvLink link;
         Received rx;
         rx.attach(link);
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
         QTest::ignoreMessage(QtDebugMsg, "Closing UDP connection");
         QVERIFY(link.close());
@@ -180,7 +173,7 @@ private slots:
         srvLink link;
         Received rx;
         rx.attach(link);
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
         sendTo("one", port);
         QTRY_COMPARE(rx.datagrams.size(), size_t(1));
@@ -194,7 +187,7 @@ private slots:
         srvLink link;
         Received rx;
         rx.attach(link);
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
         QUdpSocket sender;
         // Sent in bursts of 100 back to back, so many are pending at each notification;
@@ -216,7 +209,7 @@ private slots:
         srvLink link;
         Received rx;
         rx.attach(link);
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
         QTest::ignoreMessage(QtDebugMsg, "dropped datagram of 1025 bytes");
         QUdpSocket sender;
@@ -238,7 +231,7 @@ private slots:
         NetnsPair net;
         QString error;
         QVERIFY2(net.setUp(&error), qPrintable(error));
-        const quint16 port = freePort();
+        const quint16 port = freeUdpPort();
         const int fd = net.udpSocketInside(port);
         QVERIFY(fd >= 0);
         UdpEcho echo(fd);
