@@ -32,6 +32,8 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY Boxwright)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Boxwright)
 set(CPACK_STRIP_FILES ON)
 
+# A 64-bit installer: the program is 64-bit, and so is Wine without its 32-bit part.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_PACKAGE_NAME Boxwright)
 set(CPACK_NSIS_DISPLAY_NAME Boxwright)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
@@ -41,5 +43,9 @@ set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 set(CPACK_NSIS_INSTALLED_ICON_NAME boxwright.exe)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MUI_FINISHPAGE_RUN boxwright.exe)
+# The generator's uninstaller leaves the vendor's empty registry key behind.
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
+    "DeleteRegKey SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}'
+  DeleteRegKey /ifempty SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}'")
 
 include(CPack)

@@ -3,6 +3,7 @@
 #include "linker.h"
 #include "linker_wiring.h"
 #include "mainwindow.h"
+#include "session_end.h"
 #include "usb_device.h"
 #include "usb_link.h"
 #include "waitwindow.h"
@@ -165,6 +166,19 @@ private slots:
         QVERIFY(dashboard.isNull());
         // The linker's last disconnect request reached the key before the link stopped.
         QVERIFY(key->snapshot().contains(bytes({0x01, 0x01, 0x1B, 0x04, 0x00, 0x01, 0x00})));
+    }
+
+    void sessionEndSaysGoodbyeAtOnce()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(window->dashboard()->isVisible(), 5000);
+        const QByteArray goodbye = bytes({0x01, 0x01, 0x1B, 0x04, 0x00, 0x01, 0x00});
+        QVERIFY(!key->snapshot().contains(goodbye));
+        endWithSession(qApp, window.get());
+        // Logging off on Windows: the application's last signal, sent from inside the
+        // event loop, which the process may not leave alive.
+        const int aboutToQuit = QCoreApplication::staticMetaObject.indexOfSignal("aboutToQuit()");
+        qApp->qt_metacall(QMetaObject::InvokeMetaMethod, aboutToQuit, nullptr);
+        QVERIFY(key->snapshot().contains(goodbye));
     }
 };
 

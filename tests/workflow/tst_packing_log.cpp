@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QSettings>
+
 #include <QTemporaryDir>
 
 #include "workflow_packlog.h"
@@ -12,6 +14,7 @@ class PackingLogTest : public QObject
 private slots:
     void initTestCase();
     void folderIsTheSettingsFolderOfVarnex();
+    void windowsFolderIsVarnexInRoamingAppData();
     void lineFormatIsExact();
     void appendsWithoutTruncating();
     void createsAMissingFolderOneLevelOnly();
@@ -19,6 +22,7 @@ private slots:
 
 private:
     QTemporaryDir m_config;
+    QString m_nativeFolder; // before the test moves the settings folder
 };
 
 namespace {
@@ -45,8 +49,9 @@ QByteArray readAll(const QString &path)
 void PackingLogTest::initTestCase()
 {
     QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
     QCoreApplication::setApplicationName("boxwright");
+    m_nativeFolder = PackingLog::settingsFolder();
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
 }
 
 void PackingLogTest::folderIsTheSettingsFolderOfVarnex()
@@ -58,6 +63,14 @@ void PackingLogTest::folderIsTheSettingsFolderOfVarnex()
     log.ensureFolder();
     QVERIFY(log.append(entry("North Hall", "303903")));
     QCOMPARE(QDir(log.folder()).entryList(QDir::Files), QStringList {"Packlog.txt"});
+}
+
+void PackingLogTest::windowsFolderIsVarnexInRoamingAppData()
+{
+    if (QSysInfo::kernelType() != QLatin1String("winnt"))
+        QSKIP("Windows only");
+    qInfo("packing log folder: %s", qPrintable(m_nativeFolder));
+    QCOMPARE(m_nativeFolder, QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA")) + "/Varnex");
 }
 
 void PackingLogTest::lineFormatIsExact()

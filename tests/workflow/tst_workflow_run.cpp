@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QSettings>
+
 #include <QTemporaryDir>
 
 #include "json.h"
@@ -45,7 +47,7 @@ void WorkflowRunTest::initTestCase()
     QVERIFY(m_config.isValid());
     QVERIFY(m_work.isValid());
     // The settings location is resolved once per process: set it before any use.
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
     // The client leaves trace files in the working directory.
     QVERIFY(QDir::setCurrent(m_work.path()));
     QCoreApplication::setApplicationName("boxwright");

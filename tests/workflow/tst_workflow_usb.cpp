@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QSettings>
+
 #include <QTemporaryDir>
 
 #include "emulated_key.h"
@@ -29,7 +31,7 @@ void WorkflowUsbTest::initTestCase()
     QVERIFY(EmulatedBus::preloaded());
     QVERIFY(m_config.isValid());
     QVERIFY(m_work.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
     QVERIFY(QDir::setCurrent(m_work.path()));
     QCoreApplication::setApplicationName("boxwright");
     m_bus = std::make_unique<EmulatedBus>();

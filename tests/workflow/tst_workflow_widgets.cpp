@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QSettings>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -65,7 +67,7 @@ void WorkflowWidgetsTest::initTestCase()
 {
     QVERIFY(m_config.isValid());
     QVERIFY(m_work.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
     QVERIFY(QDir::setCurrent(m_work.path()));
     QCoreApplication::setApplicationName("boxwright");
 }

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Round trip of the Windows installer under Wine, in a fresh Wine prefix:
+# silent install, the installed program started from its Start-menu entry under
+# Xvfb until it shows the waiting view (screenshot kept), the session ended
+# (log off: the program must end with it),
+# silent uninstall, and nothing of the program left in the prefix.
+#   tools/windows/installer-check.sh INSTALLER.exe OUT [SHOT.exe]
+# SHOT.exe (boxwright-demo-shot of the Windows build) saves OUT/waiting-view.png.
+set -euo pipefail
+installer=$(realpath "${1:?usage: $0 INSTALLER OUT}")
+out=$(realpath -m "${2:?usage: $0 INSTALLER OUT}")
+shot=${3:+$(realpath "$3")}
+here=$(cd "$(dirname "$0")" && pwd)
+title="Boxwright v1.0.2"
+
+rm -rf "$out"
+mkdir -p "$out"
+export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+bash "$here/wine-prefix.sh" "$WINEPREFIX"
+drive=$WINEPREFIX/drive_c
+instdir="$drive/Program Files/Boxwright"
+
+fail() {
+    echo "installer check: $*" >&2
+    exit 1
+}
+
+# What the installed program could leave: files outside the user's profile, and
+# the machine's and the user's software registry.
+snapshot() { # file
+    (cd "$drive" && find . -path ./users -prune -o -path ./windows -prune -o -print | sort) >"$1.files"
+    wine reg export 'HKLM\Software' "$1.hklm" /y >/dev/null 2>&1
+    wine reg export 'HKCU\Software' "$1.hkcu" /y >/dev/null 2>&1
+    wineserver -w
+}
+snapshot "$out/before"
+
+echo "installer check: silent install"
+wine "$installer" /S
+wineserver -w
+for f in boxwright.exe Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll Qt5Network.dll \
+    libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
+    platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll Uninstall.exe; do
+    [ -f "$instdir/$f" ] || fail "$f not installed"
+done
+images=$(find "$instdir/BoxwrightImages" -name '*.png' | wc -l)
+[ "$images" -eq 13 ] || fail "$images images installed, expected 13"
+link=$(find "$drive/ProgramData" "$drive/users" -name 'Boxwright.lnk' 2>/dev/null | head -n 1)
+[ -n "$link" ] || fail "no Start-menu entry"
+echo "installer check: installed in C:/Program Files/Boxwright, Start-menu entry ${link#"$drive"/}"
+
+echo "installer check: start from the Start menu (Xvfb)"
+Xvfb -displayfd 8 -screen 0 640x480x24 -wr -nolisten tcp 8>"$out/display" >"$out/xvfb.log" 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+    [ -s "$out/display" ] && break
+    sleep 0.2
+done
+export DISPLAY=:$(cat "$out/display")
+(cd "$out" && wine start /unix "$link") &
+window=
+for _ in $(seq 120); do
+    window=$(xdotool search --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+    sleep 0.5
+done
+[ -n "$window" ] || fail "no window \"$title\" within 60 s"
+sleep 2 # the first paint
+size=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: \([0-9]*x[0-9]*\).*/\1/p')
+[ "$size" = 250x150 ] || fail "window is $size, the waiting view is 250x150"
+if [ -n "$shot" ]; then
+    wine "$shot" "$(winepath -w "$out/waiting-view.png")" || fail "no screenshot"
+fi
+echo "installer check: waiting view shown ($size)"
+
+echo "installer check: end the session"
+wine wineboot --end-session >/dev/null 2>&1 || true
+for _ in $(seq 40); do
+    xdotool search --name "^$title\$" >/dev/null 2>&1 || break
+    sleep 0.5
+done
+xdotool search --name "^$title\$" >/dev/null 2>&1 && fail "the program outlived the session"
+wineserver -w
+echo "installer check: the program ended with the session"
+
+echo "installer check: silent uninstall"
+wine "$instdir/Uninstall.exe" /S
+wineserver -w
+sleep 1
+wineserver -w
+snapshot "$out/after"
+[ ! -e "$instdir" ] || fail "install folder left: $(find "$instdir" | head -n 5)"
+diff "$out/before.files" "$out/after.files" >"$out/files.diff" || fail "files left: $(head -n 5 "$out/files.diff")"
+for hive in hklm hkcu; do
+    diff <(iconv -f UTF-16 -t UTF-8 "$out/before.$hive" | grep -v '^#time') \
+        <(iconv -f UTF-16 -t UTF-8 "$out/after.$hive" | grep -v '^#time') >"$out/$hive.diff" \
+        || { grep -i boxwright "$out/$hive.diff" && fail "registry entries left ($hive)"; }
+done
+echo "installer check: uninstalled, nothing left"
