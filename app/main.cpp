@@ -6,12 +6,15 @@
 #include "mainwindow.h"
 #include "messagebox_prompt.h"
 #include "permission_notice.h"
+#include "session_end.h"
 #include "single_instance.h"
 #include "usb_link.h"
 #include "workflow_dialogs_widgets.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+
+#include <memory>
 
 int main(int argc, char **argv)
 {
@@ -30,20 +33,23 @@ int main(int argc, char **argv)
     MessageBoxPrompt prompt;
     int exitCode = 0;
     {
+        // The packing workflow's dialogs; gone before the linker.
+        std::unique_ptr<WidgetWorkflowDialogs> workflowDialogs;
         // The linker goes first, while the views it drives still exist; its
         // destructor sends the last disconnect and stops the USB thread.
-        MainWindow window(imageFolder(), [] {
+        MainWindow window(imageFolder(), [&workflowDialogs] {
+            workflowDialogs.reset();
             cLinker::destroyInstance();
             usbLink::destroyInstance();
         });
+        endWithSession(&app, &window);
         cLinker *linker = cLinker::get();
         linker->setPrompt(&prompt);
         wireMainWindow(linker, &window);
         wirePermissionNotice(usbLink::get(), window.waitView());
         raiseWhenAsked(instance, &window);
-        // The packing workflow's dialogs; gone before the linker.
-        WidgetWorkflowDialogs workflowDialogs(linker);
-        linker->setWorkflowDialogs(&workflowDialogs);
+        workflowDialogs = std::make_unique<WidgetWorkflowDialogs>(linker);
+        linker->setWorkflowDialogs(workflowDialogs.get());
         new FirstPaintNotice(&window, sinceStart);
 
         window.show();

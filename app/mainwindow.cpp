@@ -5,6 +5,8 @@
 
 #include <QBoxLayout>
 
+#include <utility>
+
 MainWindow::MainWindow(const QString &imageDir, std::function<void()> beforeTeardown,
                        QWidget *parent)
     : QWidget(parent)
@@ -29,8 +31,13 @@ MainWindow::MainWindow(const QString &imageDir, std::function<void()> beforeTear
 
 MainWindow::~MainWindow()
 {
-    if (teardown)
-        teardown();
+    tearDown();
+}
+
+void MainWindow::tearDown()
+{
+    if (auto run = std::exchange(teardown, nullptr))
+        run();
 }
 
 void MainWindow::setLayout(int View)

@@ -22,6 +22,10 @@ public:
                         QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Runs `beforeTeardown` now, once; the destructor then skips it. For an end
+    // that may not reach the destructor (the desktop session ending).
+    void tearDown();
+
     KeyWindow *dashboard() const { return keyWindow; }
     WaitWindow *waitView() const { return waitWindow; }
 

@@ -5,13 +5,15 @@
 #   tools/dev.sh asan    tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tools/dev.sh fuzz    build the fuzz targets with clang and run each briefly
 #   tools/dev.sh format  check formatting against .clang-format
+#   tools/dev.sh windows cross-build for Windows, run the tests under Wine, make and
+#                        check the installer (tools/windows/build.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
 
-install_deps() {
-    mapfile -t pkgs < <(grep -Ev '^\s*(#|$)' tools/debian-packages.txt)
+install_deps() { # [package list]
+    mapfile -t pkgs < <(grep -Ev '^\s*(#|$)' "${1:-tools/debian-packages.txt}")
     local missing=()
     for p in "${pkgs[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -65,10 +67,13 @@ deps)
     install_deps ;;
 format)
     git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror ;;
+windows)
+    install_deps tools/windows/debian-packages.txt
+    exec bash tools/windows/build.sh ;;
 demo)
     install_deps
     configure_build build
     exec bash tools/demo/run-demo.sh build ;;
 *)
-    echo "usage: $0 test|demo|asan|fuzz|format|deps" >&2; exit 2 ;;
+    echo "usage: $0 test|demo|asan|fuzz|format|deps|windows" >&2; exit 2 ;;
 esac

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -170,11 +169,4 @@ void UdpEcho::run()
                  fromLen);
         count.fetch_add(1);
     }
-}
-
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-    return probe.localPort();
 }

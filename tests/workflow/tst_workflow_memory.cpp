@@ -5,7 +5,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first
+#include <psapi.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "confirmgui.h"
 #include "examcentregui.h"
@@ -45,6 +51,15 @@ constexpr bool residentMemoryMeaningful = true;
 constexpr bool residentMemoryMeaningful = true;
 #endif
 
+#ifdef _WIN32
+long residentKb()
+{
+    PROCESS_MEMORY_COUNTERS counters {};
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return -1;
+    return static_cast<long>(counters.WorkingSetSize / 1024);
+}
+#else
 long residentKb()
 {
     QFile statm(QStringLiteral("/proc/self/statm"));
@@ -53,6 +68,7 @@ long residentKb()
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields.at(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
 }
+#endif
 
 template<class T>
 T *newest(const WidgetWorkflowDialogs &widgets)

@@ -53,8 +53,13 @@ void DemoServer::installRoutes()
     // The library default sets SO_REUSEPORT, which would let a second service
     // start on a busy port and take half of the connections.
     s.set_socket_options([](socket_t sock) {
+#ifdef _WIN32
+        // Windows refuses a busy port by default; its SO_REUSEADDR would take the port over.
+        (void)sock;
+#else
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+#endif
     });
 
     s.Post("/taviservice/login", [this](const httplib::Request &req, httplib::Response &res) {
