@@ -26,7 +26,13 @@ endfunction()
 if(WIN32)
     # The Wine prefix the tests share, made once per build folder.
     add_test(NAME wine_prefix
-             COMMAND bash ${PROJECT_SOURCE_DIR}/tools/windows/wine-prefix.sh ${BW_WINEPREFIX})
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tools/windows/wine-prefix.sh ${BW_WINEPREFIX}
+                     --keep-server)
+    add_test(NAME wine_server_stop
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tools/windows/wine-prefix.sh ${BW_WINEPREFIX}
+                     --stop-server)
     set_tests_properties(wine_prefix PROPERTIES
         FIXTURES_SETUP bw_wineprefix TIMEOUT 180 ENVIRONMENT "${BW_WINE_ENV}")
+    set_tests_properties(wine_server_stop PROPERTIES
+        FIXTURES_CLEANUP bw_wineprefix TIMEOUT 60 ENVIRONMENT "${BW_WINE_ENV}")
 endif()

@@ -41,7 +41,11 @@ namespace {
 
 // Under AddressSanitizer freed memory waits in its quarantine, so resident
 // memory grows without a leak; LeakSanitizer checks for leaks there instead.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(_WIN32)
+// Under Wine the working set also follows Wine's own heap and mappings; the bound
+// was measured on Linux.
+constexpr bool residentMemoryMeaningful = false;
+#elif defined(__SANITIZE_ADDRESS__)
 constexpr bool residentMemoryMeaningful = false;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -49,10 +53,6 @@ constexpr bool residentMemoryMeaningful = false;
 #else
 constexpr bool residentMemoryMeaningful = true;
 #endif
-#elif defined(_WIN32)
-// Under Wine the working set also follows Wine's own heap and mappings; the bound
-// was measured on Linux.
-constexpr bool residentMemoryMeaningful = false;
 #else
 constexpr bool residentMemoryMeaningful = true;
 #endif
