@@ -6,7 +6,9 @@
 #include "mainwindow.h"
 #include "messagebox_prompt.h"
 #include "permission_notice.h"
+#include "program_shutdown.h"
 #include "single_instance.h"
+#include "termination_signals.h"
 #include "usb_link.h"
 #include "workflow_dialogs_widgets.h"
 
@@ -28,6 +30,8 @@ int main(int argc, char **argv)
 
     // Outlives the linker, which shows its messages through it.
     MessageBoxPrompt prompt;
+    // Until the very end: a late signal must not cut the teardown short.
+    TerminationSignals termination;
     int exitCode = 0;
     {
         // The linker goes first, while the views it drives still exist; its
@@ -44,6 +48,11 @@ int main(int argc, char **argv)
         // The packing workflow's dialogs; gone before the linker.
         WidgetWorkflowDialogs workflowDialogs(linker);
         linker->setWorkflowDialogs(&workflowDialogs);
+        // Closing the window or the session's end request ends the run, even mid-workflow.
+        ProgramShutdown shutdown(linker, &workflowDialogs);
+        shutdown.endWhenClosed(&window);
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, &shutdown,
+                         &ProgramShutdown::request);
         new FirstPaintNotice(&window, sinceStart);
 
         window.show();

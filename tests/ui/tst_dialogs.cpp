@@ -383,13 +383,28 @@ private slots:
         QCOMPARE(edit->toPlainText(), letters(256));
     }
 
+    void pasteIntoEmptyKeepsItsStart_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("kept");
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x94\x92"); // two units each
+        const QString accented = QString::fromUtf8("e\xCC\x81"); // letter + combining accent
+        QTest::newRow("letters") << letters(300) << letters(256);
+        QTest::newRow("300 emoji") << emoji.repeated(300) << emoji.repeated(128);
+        QTest::newRow("accented letters") << accented.repeated(200) << accented.repeated(128);
+        QTest::newRow("pair across the limit") << QString(255, QLatin1Char('x')) + emoji.repeated(2)
+                                               << QString(255, QLatin1Char('x'));
+    }
+
+    // The first 256 UTF-16 units stay, never half of a surrogate pair.
     void pasteIntoEmptyKeepsItsStart()
     {
+        QFETCH(QString, pasted);
+        QFETCH(QString, kept);
         ConfirmGui dlg {QString(), QString(), QString()};
         auto *edit = child<QPlainTextEdit>(&dlg, "plainTextEdit");
-        const QString pasted = letters(300);
         edit->insertPlainText(pasted);
-        QCOMPARE(edit->toPlainText(), pasted.left(256));
+        QCOMPARE(edit->toPlainText(), kept);
     }
 
     void pasteInTheMiddleLosesItsEnd()

@@ -43,11 +43,12 @@ check() { # description command...
     fi
 }
 
-# Id of the visible window titled exactly TITLE, waiting up to SECONDS.
+# Id of the visible window titled exactly TITLE, waiting up to SECONDS. The
+# workflow's dialogs add the scanned tag: "Login - tag 303903".
 window() { # title seconds
     local end=$((SECONDS + $2)) w
     while [ $SECONDS -lt $end ]; do
-        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1)
+        w=$(xdotool search --onlyvisible --name "^$1( - tag [0-9]+)?\$" 2>/dev/null | tail -n 1)
         [ -n "$w" ] && { echo "$w"; return 0; }
         sleep 0.2
     done
@@ -57,7 +58,7 @@ window() { # title seconds
 gone() { # title seconds
     local end=$((SECONDS + $2))
     while [ $SECONDS -lt $end ]; do
-        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        xdotool search --onlyvisible --name "^$1( - tag [0-9]+)?\$" >/dev/null 2>&1 || return 0
         sleep 0.2
     done
     return 1
