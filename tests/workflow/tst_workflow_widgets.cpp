@@ -299,8 +299,10 @@ void WorkflowWidgetsTest::fullDiskShowsTheLineToCopy()
         if (!box)
             return;
         auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+        const Qt::TextInteractionFlags selectable
+                = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
         seen.append({box->windowTitle(), box->text(),
-                     label && label->textInteractionFlags().testFlag(Qt::TextSelectableByMouse)});
+                     label && (label->textInteractionFlags() & selectable) == selectable});
         box->button(QMessageBox::Ok)->click();
     });
     reader.start(10);
