@@ -370,9 +370,6 @@ void WorkflowWidgetsTest::closingTheMainWindowEndsTheRun()
         QCOMPARE(h.web.sealBodies().size(), 1);
         QCOMPARE(h.logLines().size(), 1);
     } else {
-        // A click that still reaches the closed dialog seals nothing.
-        if (confirm)
-            confirm->findChild<QPushButton *>("btnFinish")->click();
         QVERIFY(h.web.sealBodies().isEmpty());
         QVERIFY(h.logLines().isEmpty());
     }
