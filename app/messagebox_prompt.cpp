@@ -2,29 +2,22 @@
 
 #include <QMessageBox>
 
-namespace {
-
-void showBox(OperatorPrompt::Kind kind, const QString &title, const QString &text, bool selectable)
-{
-    const QMessageBox::Icon icon = kind == OperatorPrompt::Kind::Warning ? QMessageBox::Warning
-                                                                         : QMessageBox::Information;
-    QMessageBox box(icon, title, text, QMessageBox::Ok);
-    if (selectable) {
-        box.setTextFormat(Qt::PlainText);
-        box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    }
-    box.exec();
-}
-
-} // namespace
-
 void MessageBoxPrompt::message(Kind kind, const QString &title, const QString &text)
 {
-    showBox(kind, title, text, false);
+    const QMessageBox::Icon icon
+            = kind == Kind::Warning ? QMessageBox::Warning : QMessageBox::Information;
+    QMessageBox box(icon, title, text, QMessageBox::Ok);
+    box.exec();
 }
 
 void MessageBoxPrompt::messageToCopy(Kind kind, const QString &title, const QString &text,
                                      const QString &copyable)
 {
-    showBox(kind, title, text + QStringLiteral("\n\n") + copyable, true);
+    const QMessageBox::Icon icon
+            = kind == Kind::Warning ? QMessageBox::Warning : QMessageBox::Information;
+    QMessageBox box(icon, title, text + QStringLiteral("\n\n") + copyable, QMessageBox::Ok);
+    // Shown as written, and selectable for copying.
+    box.setTextFormat(Qt::PlainText);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
 }
