@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "emulated_key.h"
-#include "frame_codec.h"
+#include "frame_test_util.h"
 #include "kmsg.h"
 
 // The program itself with a key on the emulated bus, told by the session to
@@ -33,18 +33,6 @@ QByteArray serialized(const KMsg &msg)
     uint8_t buf[kMsgMaxSize];
     const int n = msg.serialize(buf, sizeof buf);
     return QByteArray(reinterpret_cast<const char *>(buf), n);
-}
-
-// One frame from the key: the message and its filler byte.
-QByteArray keyFrame(const KMsg &msg)
-{
-    const QByteArray payload = serialized(msg) + '\0';
-    QByteArray frame(frameEncodeCapacity(payload.size()), '\0');
-    int n = 0;
-    frameEncode(reinterpret_cast<const uint8_t *>(payload.constData()), payload.size(),
-                reinterpret_cast<uint8_t *>(frame.data()), n);
-    frame.resize(n);
-    return frame;
 }
 
 } // namespace
@@ -97,7 +85,7 @@ void TerminationTest::sessionEndSaysGoodbye()
         KMsg scan(MSG_SET);
         const uint8_t tag[] = {0x04, 0xa3, 0x1f};
         scan.add<KTagBytes>(TAG_SCAN, tag, int(sizeof tag));
-        key.queueFromKey(keyFrame(scan));
+        key.queueFromKey(encodeFrame(serialized(scan) + '\0')); // with its filler byte
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT(
                 (err += program.readAllStandardError()).contains("No service details"), 20000);
