@@ -21,6 +21,9 @@ int main(int argc, char **argv)
     sinceStart.start();
     qSetMessagePattern(
             QStringLiteral("%{if-category}%{category}: %{endif}%{function}: %{message}"));
+    // Sharp at any scale: layouts and fonts scale with the screen, pictures use "@2x" files.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     // One program per user owns the key; a second start brings the first forward.
     SingleInstance instance;
