@@ -61,12 +61,23 @@ void connectedKey(KeyWindow *k)
     k->setTransCount(17);
 }
 
-void dashboards(MainWindow &w, const QString &out)
+// The idle and manual-mode dashboards; with `everyState`, also unlocking, a data
+// transfer and a low battery.
+void dashboards(MainWindow &w, const QString &out, bool everyState)
 {
     KeyWindow *k = w.dashboard();
     w.setLayout(MainWindow::Dashboard);
     connectedKey(k);
     save(&w, out, "dashboard-idle.png");
+
+    w.setLayout(MainWindow::Dashboard);
+    connectedKey(k);
+    k->setManual(true);
+    k->updateLabel(0, QStringLiteral("Manual mode"));
+    k->updateLabelColor(0, QStringLiteral("orange"));
+    save(&w, out, "dashboard-manual.png");
+    if (!everyState)
+        return;
 
     w.setLayout(MainWindow::Dashboard);
     connectedKey(k);
@@ -86,13 +97,6 @@ void dashboards(MainWindow &w, const QString &out)
     save(&w, out, "dashboard-transfer.png");
     for (int channel = 4; channel < 8; ++channel)
         k->TransferBusy(channel);
-
-    w.setLayout(MainWindow::Dashboard);
-    connectedKey(k);
-    k->setManual(true);
-    k->updateLabel(0, QStringLiteral("Manual mode"));
-    k->updateLabelColor(0, QStringLiteral("orange"));
-    save(&w, out, "dashboard-manual.png");
 
     w.setLayout(MainWindow::Dashboard);
     connectedKey(k);
@@ -156,7 +160,10 @@ int drawSet(int argc, char **argv, const QString &out, const QString &images)
 
     MainWindow w(images);
     save(&w, out, "waiting.png");
-    dashboards(w, out);
+    // Every dashboard state in the default set; the others show how the look scales.
+    dashboards(w, out,
+               qEnvironmentVariableIsEmpty("QT_FONT_DPI")
+                       && qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR"));
     dialogs(out);
     return failures == 0 ? 0 : 1;
 }
