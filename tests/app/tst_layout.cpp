@@ -184,6 +184,7 @@ private slots:
         QCoreApplication::processEvents();
 
         // The usual size when the contents allow, larger only as far as they need.
+        QVERIFY(w->layout());
         QCOMPARE(w->size(), usual.expandedTo(w->layout()->totalMinimumSize()));
         QStringList problems;
         for (QWidget *c : w->findChildren<QWidget *>()) {

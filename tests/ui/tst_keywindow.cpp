@@ -294,6 +294,24 @@ private slots:
         QCOMPARE(w->arrowWorker()->countdown(0), -1);
     }
 
+    // What a screen reader says for the pictures: links and their traffic, the
+    // lock counter, the battery level and the manual-transfer button.
+    void accessibleNames()
+    {
+        w->setBattery(45);
+        w->setTransCount(17);
+        w->setManual(true);
+        w->TransferBusy(0);
+        QCOMPARE(label("lblUsbIcon")->accessibleName(), QStringLiteral("USB link"));
+        QCOMPARE(label("lblServerIcon")->accessibleName(), QStringLiteral("Server link"));
+        QCOMPARE(label("arrowUsbOut")->accessibleName(), QStringLiteral("USB link, sending"));
+        QCOMPARE(label("arrowUsbOut")->accessibleDescription(), QStringLiteral("active"));
+        QCOMPARE(label("arrowUsbIn")->accessibleDescription(), QStringLiteral("idle"));
+        QCOMPARE(label("lblLockCount")->accessibleName(), QStringLiteral("Lock counter 17"));
+        QCOMPARE(label("lblBattery")->accessibleName(), QStringLiteral("Battery level 45 %"));
+        QCOMPARE(button("btnManual")->accessibleName(), QStringLiteral("Manual data transfer"));
+    }
+
     void missingImagesLeaveEmptyPictures()
     {
         KeyWindow bare(QStringLiteral("/nonexistent/folder"));
