@@ -38,9 +38,9 @@ QVector<int> allPositions(int n)
 class CentreListModel : public QAbstractListModel
 {
 public:
-    CentreListModel(const QStringList &names, QObject *parent)
+    CentreListModel(QStringList names, QObject *parent)
         : QAbstractListModel(parent)
-        , names(names)
+        , names(std::move(names))
     {
     }
 
@@ -67,7 +67,7 @@ public:
     }
 
 private:
-    const QStringList &names;
+    QStringList names;
     QVector<int> rows;
 };
 

@@ -72,15 +72,6 @@ QString clipped(QWidget *window, QWidget *w)
     return QString();
 }
 
-template<class T>
-T *child(QWidget *w, const char *name)
-{
-    T *c = w->findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no child %s", name);
-    return c;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Factory)
@@ -165,7 +156,8 @@ private slots:
                 << QSize(320, 120);
         QTest::newRow("exam centre") << Factory([this] {
             auto w = std::make_unique<ExamCentreGui>(centreList(), timetables().first());
-            child<QLineEdit>(w.get(), "tbxFilter")->setText(QStringLiteral("field"));
+            w->findChild<QLineEdit *>(QStringLiteral("tbxFilter"))
+                    ->setText(QStringLiteral("field"));
             return w;
         }) << QSize(320, 270);
         QTest::newRow("confirm") << Factory([] {
