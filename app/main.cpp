@@ -6,8 +6,10 @@
 #include "mainwindow.h"
 #include "messagebox_prompt.h"
 #include "permission_notice.h"
+#include "program_shutdown.h"
 #include "session_end.h"
 #include "single_instance.h"
+#include "termination_signals.h"
 #include "usb_link.h"
 #include "workflow_dialogs_widgets.h"
 
@@ -22,6 +24,9 @@ int main(int argc, char **argv)
     sinceStart.start();
     qSetMessagePattern(
             QStringLiteral("%{if-category}%{category}: %{endif}%{function}: %{message}"));
+    // Sharp at any scale: layouts and fonts scale with the screen, pictures use "@2x" files.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     // One program per user owns the key; a second start brings the first forward.
     SingleInstance instance;
@@ -31,13 +36,17 @@ int main(int argc, char **argv)
 
     // Outlives the linker, which shows its messages through it.
     MessageBoxPrompt prompt;
+    // Until the very end: a late signal must not cut the teardown short.
+    TerminationSignals termination;
     int exitCode = 0;
     {
-        // The packing workflow's dialogs; gone before the linker.
+        // The packing workflow's dialogs and the end of the run; gone before the linker.
         std::unique_ptr<WidgetWorkflowDialogs> workflowDialogs;
+        std::unique_ptr<ProgramShutdown> shutdown;
         // The linker goes first, while the views it drives still exist; its
         // destructor sends the last disconnect and stops the USB thread.
-        MainWindow window(imageFolder(), [&workflowDialogs] {
+        MainWindow window(imageFolder(), [&workflowDialogs, &shutdown] {
+            shutdown.reset();
             workflowDialogs.reset();
             cLinker::destroyInstance();
             usbLink::destroyInstance();
@@ -50,6 +59,11 @@ int main(int argc, char **argv)
         raiseWhenAsked(instance, &window);
         workflowDialogs = std::make_unique<WidgetWorkflowDialogs>(linker);
         linker->setWorkflowDialogs(workflowDialogs.get());
+        // Closing the window or the session's end request ends the run, even mid-workflow.
+        shutdown = std::make_unique<ProgramShutdown>(linker, workflowDialogs.get());
+        shutdown->endWhenClosed(&window);
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, shutdown.get(),
+                         &ProgramShutdown::request);
         new FirstPaintNotice(&window, sinceStart);
 
         window.show();

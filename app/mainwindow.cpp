@@ -4,6 +4,12 @@
 #include "waitwindow.h"
 
 #include <QBoxLayout>
+#include <QEvent>
+
+namespace {
+const QSize WaitingSize(250, 150);
+const QSize DashboardSize(310, 400);
+} // namespace
 
 #include <utility>
 
@@ -18,6 +24,8 @@ MainWindow::MainWindow(const QString &imageDir, std::function<void()> beforeTear
     QPalette pal;
     pal.setBrush(QPalette::All, QPalette::Window, QBrush(QColor(0, 0, 0), Qt::SolidPattern));
 
+    // Each view keeps its own margins.
+    box->setContentsMargins(0, 0, 0, 0);
     box->addWidget(waitWindow);
     box->addWidget(keyWindow);
     keyWindow->hide();
@@ -26,7 +34,8 @@ MainWindow::MainWindow(const QString &imageDir, std::function<void()> beforeTear
     setPalette(pal);
     setAutoFillBackground(true);
     setWindowTitle(QStringLiteral("Boxwright v1.0.2"));
-    fixSize(250, 150);
+    viewSize = WaitingSize;
+    fitView();
 }
 
 MainWindow::~MainWindow()
@@ -46,21 +55,42 @@ void MainWindow::setLayout(int View)
     case Waiting:
         keyWindow->hide();
         waitWindow->show();
-        fixSize(250, 150);
+        viewSize = WaitingSize;
+        fitView();
         break;
     case Dashboard:
         keyWindow->resetView();
         keyWindow->show();
         waitWindow->hide();
-        fixSize(310, 400);
+        viewSize = DashboardSize;
+        fitView();
         break;
     default:
         break;
     }
 }
 
-void MainWindow::fixSize(int w, int h)
+bool MainWindow::event(QEvent *event)
 {
-    resize(w, h);
-    setFixedSize(w, h);
+    const bool handled = QWidget::event(event);
+    // A view's contents changed their needs (a new text, font or style).
+    if (event->type() == QEvent::LayoutRequest)
+        fitView();
+    return handled;
+}
+
+void MainWindow::fitView()
+{
+    ensurePolished();
+    box->activate();
+    const QSize needed = box->totalMinimumSize();
+    const int w = qMax(viewSize.width(), needed.width());
+    int h = qMax(viewSize.height(), needed.height());
+    // Wrapped text needs more lines in a narrower window.
+    if (box->hasHeightForWidth())
+        h = qMax(h, box->totalHeightForWidth(w));
+    if (size() != QSize(w, h) || minimumSize() != QSize(w, h) || maximumSize() != QSize(w, h)) {
+        resize(w, h);
+        setFixedSize(w, h);
+    }
 }

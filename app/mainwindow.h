@@ -9,7 +9,8 @@ class QVBoxLayout;
 class WaitWindow;
 
 // The program's only top-level window: the waiting view or the key dashboard,
-// one at a time, at a fixed size per view.
+// one at a time, at a fixed size per view. A view whose contents need more room
+// (a large font, a long text) gets it: the window grows, it never clips.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -32,11 +33,16 @@ public:
 public slots:
     void setLayout(int View);
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
-    void fixSize(int w, int h);
+    // Fixes the window at the current view's size, or larger where its contents need it.
+    void fitView();
 
     QVBoxLayout *box;
     WaitWindow *waitWindow;
     KeyWindow *keyWindow;
+    QSize viewSize;
     std::function<void()> teardown;
 };

@@ -1,11 +1,26 @@
 #include "messagebox_prompt.h"
 
-#include <QMessageBox>
+#include "message_box.h"
+
+namespace {
+QMessageBox::Icon iconFor(OperatorPrompt::Kind kind)
+{
+    return kind == OperatorPrompt::Kind::Warning ? QMessageBox::Warning : QMessageBox::Information;
+}
+} // namespace
 
 void MessageBoxPrompt::message(Kind kind, const QString &title, const QString &text)
 {
-    const QMessageBox::Icon icon
-            = kind == Kind::Warning ? QMessageBox::Warning : QMessageBox::Information;
-    QMessageBox box(icon, title, text, QMessageBox::Ok);
+    showMessageBox(iconFor(kind), title, text);
+}
+
+void MessageBoxPrompt::messageToCopy(Kind kind, const QString &title, const QString &text,
+                                     const QString &copyable)
+{
+    QMessageBox box(iconFor(kind), title, text + QStringLiteral("\n\n") + copyable,
+                    QMessageBox::Ok);
+    // Shown as written.
+    box.setTextFormat(Qt::PlainText);
+    makeReadable(box);
     box.exec();
 }

@@ -7,4 +7,7 @@ class MessageBoxPrompt : public OperatorPrompt
 {
 public:
     void message(Kind kind, const QString &title, const QString &text) override;
+    // The whole text can be selected and copied.
+    void messageToCopy(Kind kind, const QString &title, const QString &text,
+                       const QString &copyable) override;
 };

@@ -1,7 +1,6 @@
 #include "waitwindow.h"
 
-#include <QBoxLayout>
-#include <QLabel>
+#include "ui_waitwindow.h"
 
 namespace {
 QPalette whiteText()
@@ -15,36 +14,27 @@ QPalette whiteText()
 
 WaitWindow::WaitWindow(QWidget *parent)
     : QWidget(parent)
+    , ui(std::make_unique<Ui::WaitWindow>())
 {
-    auto *layout = new QVBoxLayout(this);
-    label = new QLabel(QStringLiteral("Waiting for USB connection"));
-    label->setObjectName(QStringLiteral("lblWaiting"));
-    label->setPalette(whiteText());
-    label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    layout->addWidget(label);
-    layout->setAlignment(label, Qt::AlignCenter);
-
-    hintLabel = new QLabel;
-    hintLabel->setObjectName(QStringLiteral("lblHint"));
-    hintLabel->setPalette(whiteText());
-    hintLabel->setAlignment(Qt::AlignCenter);
-    hintLabel->setWordWrap(true);
-    hintLabel->hide();
-    layout->addWidget(hintLabel);
+    ui->setupUi(this);
+    ui->lblWaiting->setPalette(whiteText());
+    ui->lblHint->setPalette(whiteText());
 }
+
+WaitWindow::~WaitWindow() = default;
 
 QString WaitWindow::text() const
 {
-    return label->text();
+    return ui->lblWaiting->text();
 }
 
 QString WaitWindow::hint() const
 {
-    return hintLabel->text();
+    return ui->lblHint->text();
 }
 
 void WaitWindow::setHint(const QString &text)
 {
-    hintLabel->setText(text);
-    hintLabel->setVisible(!text.isEmpty());
+    ui->lblHint->setText(text);
+    ui->lblHint->setVisible(!text.isEmpty());
 }

@@ -2,7 +2,11 @@
 
 #include <QWidget>
 
-class QLabel;
+#include <memory>
+
+namespace Ui {
+class WaitWindow;
+}
 
 // The view shown while no key is attached: a centred white line of text on the
 // main window's black, with room for one hint line below it.
@@ -11,6 +15,7 @@ class WaitWindow : public QWidget
     Q_OBJECT
 public:
     explicit WaitWindow(QWidget *parent = nullptr);
+    ~WaitWindow() override;
 
     QString text() const;
     QString hint() const;
@@ -20,6 +25,5 @@ public slots:
     void setHint(const QString &text);
 
 private:
-    QLabel *label;
-    QLabel *hintLabel;
+    std::unique_ptr<Ui::WaitWindow> ui;
 };

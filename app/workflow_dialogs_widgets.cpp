@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <algorithm>
+
 #include "confirmgui.h"
 #include "examcentregui.h"
 #include "linker.h"
@@ -41,6 +43,12 @@ QList<T *> raw(const QList<QSharedPointer<T>> &shared)
     return out;
 }
 
+// "Confirm Details - tag 303903": which box the dialog is about.
+QString titleFor(const QString &title, const QString &tag)
+{
+    return QStringLiteral("%1 - tag %2").arg(title, tag);
+}
+
 } // namespace
 
 WidgetWorkflowDialogs::WidgetWorkflowDialogs(cLinker *linker)
@@ -53,8 +61,8 @@ WidgetWorkflowDialogs::WidgetWorkflowDialogs(cLinker *linker)
 WidgetWorkflowDialogs::~WidgetWorkflowDialogs()
 {
     m_linker->setWorkflowDialogs(nullptr);
-    for (const QPointer<QDialog> &dialog : qAsConst(m_dialogs))
-        delete dialog.data();
+    for (const Shown &shown : qAsConst(m_dialogs))
+        delete shown.dialog.data();
 }
 
 void WidgetWorkflowDialogs::releaseClosed()
@@ -68,15 +76,17 @@ void WidgetWorkflowDialogs::releaseClosed()
     for (const QPointer<QDialog> &dialog : closed) {
         delete dialog.data();
     }
-    m_dialogs.removeAll(QPointer<QDialog>());
+    m_dialogs.erase(std::remove_if(m_dialogs.begin(), m_dialogs.end(),
+                                   [](const Shown &shown) { return shown.dialog.isNull(); }),
+                    m_dialogs.end());
 }
 
 QList<QDialog *> WidgetWorkflowDialogs::openDialogs() const
 {
     QList<QDialog *> out;
-    for (const QPointer<QDialog> &dialog : m_dialogs) {
-        if (dialog && dialog->isVisible())
-            out.append(dialog.data());
+    for (const Shown &shown : m_dialogs) {
+        if (shown.dialog && shown.dialog->isVisible())
+            out.append(shown.dialog.data());
     }
     return out;
 }
@@ -84,53 +94,104 @@ QList<QDialog *> WidgetWorkflowDialogs::openDialogs() const
 int WidgetWorkflowDialogs::liveDialogs() const
 {
     int n = 0;
-    for (const QPointer<QDialog> &dialog : m_dialogs)
-        n += dialog ? 1 : 0;
+    for (const Shown &shown : m_dialogs)
+        n += shown.dialog ? 1 : 0;
     return n;
 }
 
-void WidgetWorkflowDialogs::present(QDialog *dialog)
+const WidgetWorkflowDialogs::Shown *WidgetWorkflowDialogs::newestOpen() const
+{
+    for (auto it = m_dialogs.crbegin(); it != m_dialogs.crend(); ++it) {
+        if (it->dialog && it->dialog->isVisible())
+            return &*it;
+    }
+    return nullptr;
+}
+
+WorkflowStep WidgetWorkflowDialogs::openStep() const
+{
+    const Shown *open = newestOpen();
+    return open ? open->step : WorkflowStep::None;
+}
+
+void WidgetWorkflowDialogs::bringForward(const QString &tag)
+{
+    const Shown *open = newestOpen();
+    if (!open)
+        return;
+    open->dialog->setWindowTitle(titleFor(open->title, tag));
+    if (open->dialog->isMinimized())
+        open->dialog->showNormal();
+    open->dialog->raise();
+    open->dialog->activateWindow();
+}
+
+void WidgetWorkflowDialogs::closeConfirmations()
+{
+    closeOpen(WorkflowStep::Confirm);
+}
+
+void WidgetWorkflowDialogs::closeAll()
+{
+    closeOpen(WorkflowStep::None);
+}
+
+void WidgetWorkflowDialogs::closeOpen(WorkflowStep only)
+{
+    // A copy: closing runs the dialogs' own code.
+    const QList<Shown> shown = m_dialogs;
+    for (const Shown &s : shown) {
+        if (s.dialog && s.dialog->isVisible() && (only == WorkflowStep::None || s.step == only))
+            s.dialog->close();
+    }
+}
+
+void WidgetWorkflowDialogs::present(QDialog *dialog, WorkflowStep step, const QString &tag)
 {
     // Closing (a button, or the window's close control) ends in finished().
     QObject::connect(dialog, &QDialog::finished, [this, dialog] {
         m_closed.append(dialog);
         m_release.start(0);
     });
-    m_dialogs.removeAll(QPointer<QDialog>());
-    m_dialogs.append(dialog);
+    m_dialogs.append({dialog, step, dialog->windowTitle()});
+    dialog->setWindowTitle(titleFor(dialog->windowTitle(), tag));
     dialog->show();
 }
 
-void WidgetWorkflowDialogs::showLogin(const QString &target)
+void WidgetWorkflowDialogs::showLogin(const QString &tag, const QString &target)
 {
     auto *dialog = new login(nullptr, target);
     QObject::connect(dialog, &login::loginnext, m_linker, &cLinker::loginnext);
-    present(dialog);
+    present(dialog, WorkflowStep::Login, tag);
 }
 
-void WidgetWorkflowDialogs::showTimetables(const QList<TimetablePtr> &tables)
+void WidgetWorkflowDialogs::showTimetables(const QString &tag, const QList<TimetablePtr> &tables)
 {
     auto *dialog = new TimeTableGui(raw(tables), nullptr);
     new RecordHold(dialog, tables, {});
     QObject::connect(dialog, &TimeTableGui::TTnext, m_linker, &cLinker::TTnext);
-    present(dialog);
+    present(dialog, WorkflowStep::Timetables, tag);
 }
 
-void WidgetWorkflowDialogs::showCentres(const QList<ExamSchedulePtr> &centres,
+void WidgetWorkflowDialogs::showCentres(const QString &tag, const QList<ExamSchedulePtr> &centres,
                                         const TimetablePtr &timetable)
 {
     auto *dialog = new ExamCentreGui(raw(centres), timetable.data(), nullptr);
     new RecordHold(dialog, {timetable}, centres);
     QObject::connect(dialog, &ExamCentreGui::CenterNext, m_linker, &cLinker::CenterNext);
     QObject::connect(dialog, &ExamCentreGui::CenterBack, m_linker, &cLinker::CenterBack);
-    present(dialog);
+    present(dialog, WorkflowStep::Centres, tag);
 }
 
-void WidgetWorkflowDialogs::showConfirm(const QString &subject, const QString &centre,
+void WidgetWorkflowDialogs::showConfirm(ConfirmationId id, const QString &tag,
+                                        const QString &subject, const QString &centre,
                                         const QString &lockText)
 {
     auto *dialog = new ConfirmGui(subject, centre, lockText, nullptr);
-    QObject::connect(dialog, &ConfirmGui::ConfirmFinish, m_linker, &cLinker::ConfirmPacking);
+    cLinker *linker = m_linker;
+    // "Finish" names the confirmation it belongs to.
+    QObject::connect(dialog, &ConfirmGui::ConfirmFinish, m_linker,
+                     [linker, id](const QString &comment) { linker->ConfirmPacking(id, comment); });
     QObject::connect(dialog, &ConfirmGui::ConfirmBack, m_linker, &cLinker::ConfirmBack);
-    present(dialog);
+    present(dialog, WorkflowStep::Confirm, tag);
 }

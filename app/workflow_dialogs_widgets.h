@@ -10,11 +10,11 @@
 class cLinker;
 
 // The workflow's dialogs as real, non-modal windows without a parent. Their
-// buttons are connected to the linker's workflow slots. A dialog is deleted
-// after it has closed, once no workflow step is running: a button clicked
-// again during a service wait closes its dialog from inside a nested event
-// loop while the first click's slot is still on the stack. Each dialog keeps
-// the records it shows alive until it is deleted.
+// buttons are connected to the linker's workflow slots; each title names the
+// scanned tag. A dialog is deleted after it has closed, once no workflow step
+// is running: a button clicked again during a service wait closes its dialog
+// from inside a nested event loop while the first click's slot is still on the
+// stack. Each dialog keeps the records it shows alive until it is deleted.
 class WidgetWorkflowDialogs : public WorkflowDialogs
 {
 public:
@@ -25,11 +25,17 @@ public:
     WidgetWorkflowDialogs(const WidgetWorkflowDialogs &) = delete;
     WidgetWorkflowDialogs &operator=(const WidgetWorkflowDialogs &) = delete;
 
-    void showLogin(const QString &target) override;
-    void showTimetables(const QList<TimetablePtr> &tables) override;
-    void showCentres(const QList<ExamSchedulePtr> &centres, const TimetablePtr &timetable) override;
-    void showConfirm(const QString &subject, const QString &centre,
-                     const QString &lockText) override;
+    void showLogin(const QString &tag, const QString &target) override;
+    void showTimetables(const QString &tag, const QList<TimetablePtr> &tables) override;
+    void showCentres(const QString &tag, const QList<ExamSchedulePtr> &centres,
+                     const TimetablePtr &timetable) override;
+    void showConfirm(ConfirmationId id, const QString &tag, const QString &subject,
+                     const QString &centre, const QString &lockText) override;
+
+    WorkflowStep openStep() const override;
+    void bringForward(const QString &tag) override;
+    void closeConfirmations() override;
+    void closeAll() override;
 
     // Dialogs on screen, oldest first.
     QList<QDialog *> openDialogs() const;
@@ -37,11 +43,21 @@ public:
     int liveDialogs() const;
 
 private:
-    void present(QDialog *dialog);
+    struct Shown
+    {
+        QPointer<QDialog> dialog;
+        WorkflowStep step;
+        QString title; // the form's own title, before the tag
+    };
+
+    void present(QDialog *dialog, WorkflowStep step, const QString &tag);
+    const Shown *newestOpen() const;
+    // Closes the open dialogs of one step, or all of them for None.
+    void closeOpen(WorkflowStep only);
     void releaseClosed();
 
     cLinker *m_linker;
-    QList<QPointer<QDialog>> m_dialogs;
+    QList<Shown> m_dialogs;
     QList<QPointer<QDialog>> m_closed;
     QTimer m_release;
 };

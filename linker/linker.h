@@ -15,7 +15,6 @@ class KMsg;
 class KTag;
 class srvLink;
 class usbLink;
-class WorkflowDialogs;
 
 // Hub of the key protocol: receives every key message and dispatches it by type,
 // sends the program's own messages, relays payload between the key and the relay
@@ -107,7 +106,8 @@ public slots:
     void TTnext(Timetable *timetable);
     void CenterNext(ExamSchedule *center);
     void CenterBack();
-    void ConfirmPacking(QString comment);
+    // Finish on the confirm dialog opened with this id.
+    void ConfirmPacking(ConfirmationId confirmation, QString comment);
     void ConfirmBack();
 
 protected:

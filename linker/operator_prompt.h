@@ -14,4 +14,12 @@ public:
     // A modal box with one OK button, without a parent window. Returns when the
     // operator has closed it; events keep being processed meanwhile.
     virtual void message(Kind kind, const QString &title, const QString &text) = 0;
+
+    // As message(), followed by `copyable`, which the operator may need to copy
+    // elsewhere: shown in full and selectable.
+    virtual void messageToCopy(Kind kind, const QString &title, const QString &text,
+                               const QString &copyable)
+    {
+        message(kind, title, text + QStringLiteral("\n\n") + copyable);
+    }
 };

@@ -1,5 +1,7 @@
 #include "packing_workflow.h"
 
+#include <QDir>
+
 #include "json.h"
 #include "linker_log.h"
 #include "operator_prompt.h"
@@ -38,6 +40,10 @@ PackingWorkflow::~PackingWorkflow() = default;
 
 bool PackingWorkflow::beginStep(const char *entry)
 {
+    if (m_stopped) {
+        qCDebug(lcLinker) << entry << "ignored: the program is ending";
+        return false;
+    }
     if (m_stepRunning) {
         qCDebug(lcLinker) << entry << "ignored: another workflow step is still waiting";
         return false;
@@ -45,24 +51,53 @@ bool PackingWorkflow::beginStep(const char *entry)
     return true;
 }
 
+// Once the program is ending, nobody is left to close a box.
 void PackingWorkflow::warn(const QString &title, const QString &text)
 {
     qCDebug(lcLinker).noquote() << title << text;
-    if (m_prompt)
+    if (m_prompt && !m_stopped)
         m_prompt->message(OperatorPrompt::Kind::Warning, title, text);
 }
 
 void PackingWorkflow::inform(const QString &title, const QString &text)
 {
     qCDebug(lcLinker).noquote() << title << text;
-    if (m_prompt)
+    if (m_prompt && !m_stopped)
         m_prompt->message(OperatorPrompt::Kind::Information, title, text);
+}
+
+void PackingWorkflow::stop(std::function<void()> stopped)
+{
+    m_stopped = true;
+    if (m_sealing)
+        m_whenStopped = std::move(stopped);
+    else if (stopped)
+        stopped();
+}
+
+bool PackingWorkflow::raiseOpenDialog(const QString &scannedRfid)
+{
+    const WorkflowStep open = m_dialogs ? m_dialogs->openStep() : WorkflowStep::None;
+    if (open == WorkflowStep::None)
+        return false;
+    if (open == WorkflowStep::Confirm) {
+        // Bound to its lookup: the operator finishes or cancels it first.
+        qCDebug(lcLinker).noquote() << "scan of" << scannedRfid << "kept out: the confirmation for"
+                                    << m_confirmation.rfid << "is open";
+        m_dialogs->bringForward(m_confirmation.rfid);
+        return true;
+    }
+    m_scannedRfid = scannedRfid;
+    m_dialogs->bringForward(scannedRfid);
+    return true;
 }
 
 void PackingWorkflow::start(const QString &serviceHost, const QString &servicePort,
                             const QString &scannedRfid)
 {
     if (!beginStep("startWorkflow"))
+        return;
+    if (raiseOpenDialog(scannedRfid))
         return;
     StepScope step(m_stepRunning);
     m_scannedRfid = scannedRfid;
@@ -78,7 +113,7 @@ void PackingWorkflow::start(const QString &serviceHost, const QString &servicePo
 
     if (!m_service->loggedIn) {
         if (m_dialogs)
-            m_dialogs->showLogin(serviceHost + QLatin1Char(':') + servicePort);
+            m_dialogs->showLogin(m_scannedRfid, serviceHost + QLatin1Char(':') + servicePort);
         return;
     }
     if (!m_chosenTimetable)
@@ -109,7 +144,7 @@ void PackingWorkflow::showTimetables()
         return;
     }
     if (m_dialogs)
-        m_dialogs->showTimetables(m_service->sharedTimetables());
+        m_dialogs->showTimetables(m_scannedRfid, m_service->sharedTimetables());
 }
 
 void PackingWorkflow::timetableNext(Timetable *timetable)
@@ -133,7 +168,7 @@ void PackingWorkflow::showCentres(const TimetablePtr &timetable)
     if (timetable->startTime < notCreatedCutoff || timetable->endTime < notCreatedCutoff)
         warn(errorTitle, QStringLiteral("TimeTable Not Created."));
     if (m_dialogs)
-        m_dialogs->showCentres(m_service->sharedExamSchedules(), timetable);
+        m_dialogs->showCentres(m_scannedRfid, m_service->sharedExamSchedules(), timetable);
 }
 
 void PackingWorkflow::centreBack()
@@ -144,6 +179,13 @@ void PackingWorkflow::centreBack()
     showTimetables();
 }
 
+void PackingWorkflow::voidConfirmation()
+{
+    m_confirmation = Confirmation();
+    if (m_dialogs)
+        m_dialogs->closeConfirmations();
+}
+
 void PackingWorkflow::centreNext(ExamSchedule *centre)
 {
     if (!m_service || !centre || !m_chosenTimetable || !beginStep("CenterNext"))
@@ -152,9 +194,8 @@ void PackingWorkflow::centreNext(ExamSchedule *centre)
 
     m_chosenSchedule = centre->sharedFromThis();
     // A new lookup voids any earlier confirmation: a "Finish" still open from
-    // before must not seal a lock that failed here.
-    m_foundLock.reset();
-    m_foundLockRfid.clear();
+    // before must seal nothing, whether this lookup succeeds or fails.
+    voidConfirmation();
     const QString rfid = m_scannedRfid;
     if (!m_service->GetLock(rfid) || !m_service->sharedCurrentLock()) {
         warn(lockErrorTitle, QStringLiteral("Could not retrieve lock."));
@@ -168,13 +209,13 @@ void PackingWorkflow::centreNext(ExamSchedule *centre)
         return;
     }
     // The lock found by the lookup, also when validation answered with another record.
-    m_foundLock = lock;
-    m_foundLockRfid = rfid;
+    m_confirmation = {++m_lastConfirmation, m_chosenTimetable, m_chosenSchedule, lock, rfid};
 
     const QString lockText = m_chosenTimetable->abbreviation + QLatin1Char('_')
             + m_chosenSchedule->centerAbbreviation;
     if (m_dialogs)
-        m_dialogs->showConfirm(m_chosenTimetable->subject, m_chosenSchedule->centerName, lockText);
+        m_dialogs->showConfirm(m_confirmation.id, rfid, m_chosenTimetable->subject,
+                               m_chosenSchedule->centerName, lockText);
 }
 
 void PackingWorkflow::confirmBack()
@@ -185,31 +226,63 @@ void PackingWorkflow::confirmBack()
     showCentres(m_chosenTimetable);
 }
 
-void PackingWorkflow::confirmPacking(const QString &comment)
+void PackingWorkflow::confirmPacking(ConfirmationId confirmation, const QString &comment)
 {
-    if (!m_service || !m_chosenTimetable || !m_chosenSchedule || !beginStep("ConfirmPacking"))
+    if (!m_service || !beginStep("ConfirmPacking"))
         return;
-    if (!m_foundLock) {
-        qCDebug(lcLinker) << "ConfirmPacking ignored: no looked-up lock to seal";
+    if (confirmation == 0 || confirmation != m_confirmation.id) {
+        qCDebug(lcLinker) << "ConfirmPacking ignored: that confirmation is no longer open";
         return;
     }
     StepScope step(m_stepRunning);
+    m_sealing = true;
+    // A copy: what is sealed and logged is exactly what the dialog showed.
+    seal(Confirmation(m_confirmation), comment);
+    m_sealing = false;
+    if (m_whenStopped) {
+        const std::function<void()> stopped = std::move(m_whenStopped);
+        m_whenStopped = nullptr;
+        stopped();
+    }
+}
 
-    // Held by value: what is logged is exactly what was sealed.
-    PackLogEntry entry;
-    entry.centerName = m_chosenSchedule->centerName;
-    entry.subject = m_chosenTimetable->subject;
-    entry.lockId = m_foundLock->lockId;
-    entry.scannedRfid = m_foundLockRfid;
-
-    if (!m_service->PackSeal(m_chosenSchedule->pointId, m_chosenTimetable->tableId,
-                             m_foundLock->lockId, comment)) {
+void PackingWorkflow::seal(const Confirmation &confirmation, const QString &comment)
+{
+    if (!m_service->PackSeal(confirmation.schedule->pointId, confirmation.timetable->tableId,
+                             confirmation.lock->lockId, comment)) {
         warn(errorTitle, QStringLiteral("Could not Pack Seal."));
         return;
     }
-    m_log.ensureFolder();
-    inform(QStringLiteral("Success"), QStringLiteral("Packed"));
-    // The time is taken once the operator has closed the box.
+    // Sealed: this confirmation cannot seal a second time.
+    if (m_confirmation.id == confirmation.id)
+        m_confirmation = Confirmation();
+
+    PackLogEntry entry;
     entry.when = m_clock();
-    m_log.append(entry);
+    entry.centerName = confirmation.schedule->centerName;
+    entry.subject = confirmation.timetable->subject;
+    entry.lockId = confirmation.lock->lockId;
+    entry.scannedRfid = confirmation.rfid;
+    // On the disk before the operator is told: a seal the service holds always
+    // has its line, or the operator has the line to copy.
+    logSeal(entry);
+    inform(QStringLiteral("Success"), QStringLiteral("Packed"));
+}
+
+void PackingWorkflow::logSeal(const PackLogEntry &entry)
+{
+    QString reason;
+    if (m_log.append(entry, &reason))
+        return;
+    const QString line = QString::fromLocal8Bit(PackingLog::formatLine(entry)).trimmed();
+    qCWarning(lcLinker).noquote() << "packing log line lost:" << line;
+    if (!m_prompt || m_stopped)
+        return;
+    m_prompt->messageToCopy(
+            OperatorPrompt::Kind::Warning, errorTitle,
+            QStringLiteral("The seal is recorded on the service, but its line could not be "
+                           "written to the packing log\n%1\n(%2).\n\nAdd this line to the "
+                           "packing log by hand:")
+                    .arg(QDir::toNativeSeparators(m_log.filePath()), reason),
+            line);
 }

@@ -9,11 +9,11 @@
 #include "exam_schedule.h"
 #include "lock.h"
 #include "timetable.h"
+#include "workflow_dialogs.h"
 #include "workflow_packlog.h"
 
 class JSON;
 class OperatorPrompt;
-class WorkflowDialogs;
 
 // Drives one box from a scanned lock tag through login, timetable, exam centre,
 // lock lookup (and validation), confirmation and seal to the packing log line.
@@ -23,6 +23,11 @@ class WorkflowDialogs;
 // Every service call waits in a nested event loop, so scans and button presses
 // can arrive while a step runs. Such input is ignored (with a debug line); the
 // operator scans again once the step has finished.
+//
+// One workflow is on screen at a time: a scan while one of its dialogs is open
+// brings that dialog forward instead of opening another. Before the lock lookup
+// the open dialog then works for the new tag; a confirmation stays bound to the
+// lookup that opened it and seals exactly what it shows.
 class PackingWorkflow
 {
 public:
@@ -51,22 +56,40 @@ public:
     void timetableNext(Timetable *timetable);
     void centreNext(ExamSchedule *centre);
     void centreBack();
-    void confirmPacking(const QString &comment);
+    void confirmPacking(ConfirmationId confirmation, const QString &comment);
     void confirmBack();
+
+    // The program ends: no step starts from now on and no message box opens.
+    // `stopped` runs once no seal is waiting for its reply (at once, or when
+    // that seal has its answer and log line).
+    void stop(std::function<void()> stopped);
 
     bool stepRunning() const { return m_stepRunning; }
     JSON *service() const { return m_service.get(); }
     TimetablePtr chosenTimetable() const { return m_chosenTimetable; }
     ExamSchedulePtr chosenSchedule() const { return m_chosenSchedule; }
-    LockPtr foundLock() const { return m_foundLock; }
     const PackingLog &packingLog() const { return m_log; }
 
 private:
     class StepScope;
 
+    // What an open confirm dialog shows, kept until it is sealed or voided.
+    struct Confirmation
+    {
+        ConfirmationId id = 0;
+        TimetablePtr timetable;
+        ExamSchedulePtr schedule;
+        LockPtr lock;
+        QString rfid;
+    };
+
     bool beginStep(const char *entry);
+    bool raiseOpenDialog(const QString &scannedRfid);
     void showTimetables();
     void showCentres(const TimetablePtr &timetable);
+    void voidConfirmation();
+    void seal(const Confirmation &confirmation, const QString &comment);
+    void logSeal(const PackLogEntry &entry);
     void warn(const QString &title, const QString &text);
     void inform(const QString &title, const QString &text);
 
@@ -79,8 +102,10 @@ private:
     QString m_scannedRfid;
     TimetablePtr m_chosenTimetable;
     ExamSchedulePtr m_chosenSchedule;
-    LockPtr m_foundLock;
-    // The scan that found m_foundLock, so the log names the tag actually sealed.
-    QString m_foundLockRfid;
+    Confirmation m_confirmation;
+    ConfirmationId m_lastConfirmation = 0;
     bool m_stepRunning = false;
+    bool m_sealing = false;
+    bool m_stopped = false;
+    std::function<void()> m_whenStopped;
 };

@@ -45,9 +45,9 @@ void cLinker::CenterBack()
     packingWorkflow().centreBack();
 }
 
-void cLinker::ConfirmPacking(QString comment)
+void cLinker::ConfirmPacking(ConfirmationId confirmation, QString comment)
 {
-    packingWorkflow().confirmPacking(comment);
+    packingWorkflow().confirmPacking(confirmation, comment);
 }
 
 void cLinker::ConfirmBack()

@@ -7,7 +7,23 @@
 #include <QSettings>
 #include <QTextStream>
 
+#include "file_sync.h"
 #include "linker_log.h"
+
+namespace {
+
+// Texts from outside (the service, the key) must not start a line of their own.
+QString oneLine(QString text)
+{
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+} // namespace
 
 PackingLog::PackingLog()
     : m_folder(settingsFolder())
@@ -37,33 +53,45 @@ QByteArray PackingLog::formatLine(const PackLogEntry &entry)
     QByteArray line;
     QTextStream out(&line, QIODevice::WriteOnly);
     out << entry.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-        << "    CenterName:" << entry.centerName << "    Subject:" << entry.subject
-        << "    LockId:" << entry.lockId << "    ScannedRfid:" << entry.scannedRfid << "\r\n";
+        << "    CenterName:" << oneLine(entry.centerName)
+        << "    Subject:" << oneLine(entry.subject) << "    LockId:" << oneLine(entry.lockId)
+        << "    ScannedRfid:" << oneLine(entry.scannedRfid) << "\r\n";
     out.flush();
     return line;
 }
 
-void PackingLog::ensureFolder() const
+bool PackingLog::ensureFolder() const
 {
-    QDir dir(m_folder);
-    if (!dir.exists())
-        dir.mkdir(m_folder);
+    return QDir().mkpath(m_folder);
 }
 
-bool PackingLog::append(const PackLogEntry &entry) const
+bool PackingLog::append(const PackLogEntry &entry, QString *error) const
 {
+    QString reason;
+    bool written = false;
     QFile file(filePath());
-    // Binary append: the line carries its own CRLF.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        qCWarning(lcLinker).noquote()
-                << "packing log not written:" << filePath() << file.errorString();
-        return false;
+    if (!ensureFolder()) {
+        reason = QStringLiteral("the folder could not be created");
+    } else if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        // Binary append (the line carries its own CRLF), straight to the system:
+        // a failed write is seen here, not in a later flush.
+        reason = file.errorString();
+    } else {
+        const qint64 sizeBefore = file.size();
+        const QByteArray line = formatLine(entry);
+        written = file.write(line) == line.size();
+        if (!written)
+            reason = file.errorString();
+        else
+            written = syncToDisk(file, &reason);
+        // A line cut short would run into the next one.
+        if (!written && file.size() > sizeBefore)
+            file.resize(sizeBefore);
     }
-    const QByteArray line = formatLine(entry);
-    if (file.write(line) != line.size() || !file.flush()) {
-        qCWarning(lcLinker).noquote()
-                << "packing log line incomplete:" << filePath() << file.errorString();
-        return false;
+    if (!written) {
+        qCWarning(lcLinker).noquote() << "packing log not written:" << filePath() << reason;
+        if (error)
+            *error = reason;
     }
-    return true;
+    return written;
 }

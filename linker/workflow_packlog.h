@@ -24,16 +24,18 @@ public:
     explicit PackingLog(const QString &folder);
 
     static QString settingsFolder();
+    // The line of one seal. Control characters in the texts become spaces, so
+    // a seal is always exactly one line.
     static QByteArray formatLine(const PackLogEntry &entry);
 
     QString folder() const { return m_folder; }
     QString filePath() const;
 
-    // Creates the folder (one level) when it is missing. Failure is not fatal:
-    // append() then reports it.
-    void ensureFolder() const;
-    // Appends one line; on failure logs a warning naming the file and returns false.
-    bool append(const PackLogEntry &entry) const;
+    // Creates the folder with any missing parents; false when that failed.
+    bool ensureFolder() const;
+    // Appends the line and returns once it is on the disk. On failure returns
+    // false with the reason in `error`; the file then ends where it ended before.
+    bool append(const PackLogEntry &entry, QString *error = nullptr) const;
 
 private:
     QString m_folder;

@@ -27,30 +27,28 @@ ConfirmGui::~ConfirmGui()
 
 void ConfirmGui::on_edit_textChanged()
 {
-    // Our own deletions change the text again; the outer call finishes the job.
+    // Our own deletion changes the text again; the outer call finishes the job.
     if (trimming)
         return;
     trimming = true;
-    QTextDocument *doc = ui->plainTextEdit->document();
     for (;;) {
-        const int length = ui->plainTextEdit->toPlainText().size();
-        const int excess = length - limit;
+        // Counted and cut in UTF-16 units, which is what the limit counts.
+        const QString text = ui->plainTextEdit->toPlainText();
+        const int excess = text.size() - limit;
         if (excess <= 0)
             break;
         QTextCursor cursor = ui->plainTextEdit->textCursor();
-        cursor.clearSelection();
-        if (cursor.position() > 0) {
-            // What was just typed or pasted stands before the cursor: drop its end.
-            cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor,
-                                qMin(excess, cursor.position()));
-        } else {
-            // Nothing before the cursor: drop the end of the comment instead.
-            cursor = QTextCursor(doc);
-            cursor.movePosition(QTextCursor::End);
-            cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, excess);
-        }
-        if (!cursor.hasSelection())
+        // What was just typed or pasted stands before the cursor: drop its end.
+        // With nothing before the cursor, drop the end of the comment instead.
+        const int end = cursor.position() > 0 ? cursor.position() : text.size();
+        int start = qMax(0, end - excess);
+        // Never keep half of a surrogate pair.
+        if (start > 0 && text.at(start).isLowSurrogate() && text.at(start - 1).isHighSurrogate())
+            --start;
+        if (start == end)
             break;
+        cursor.setPosition(start);
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
     trimming = false;

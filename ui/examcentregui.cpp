@@ -1,19 +1,75 @@
 #include "examcentregui.h"
 
 #include "exam_schedule.h"
+#include "fit_text.h"
+#include "message_box.h"
 #include "timetable.h"
 #include "ui_examcentregui.h"
 
+#include <QAbstractListModel>
 #include <QDateTime>
-#include <QMessageBox>
-#include <QStringListModel>
+#include <QListView>
+#include <QStringMatcher>
 
 namespace {
+
+// Steps kept for going back by deletion; older ones are searched again.
+constexpr int MaxSteps = 8;
+
+const QChar Separator(QLatin1Char('\n'));
+
 QString localTimeText(qint32 secs)
 {
     return QDateTime::fromSecsSinceEpoch(secs).toLocalTime().toString(Qt::TextDate);
 }
+
+QVector<int> allPositions(int n)
+{
+    QVector<int> all(n);
+    for (int i = 0; i < n; ++i)
+        all[i] = i;
+    return all;
+}
+
 } // namespace
+
+// The shown centres as positions in the full list, named by their centre names.
+// Replacing them is one model reset, whatever their number.
+class CentreListModel : public QAbstractListModel
+{
+public:
+    CentreListModel(QStringList names, QObject *parent)
+        : QAbstractListModel(parent)
+        , names(std::move(names))
+    {
+    }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : rows.size();
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= rows.size()
+            || (role != Qt::DisplayRole && role != Qt::EditRole))
+            return QVariant();
+        return names.at(rows.at(index.row()));
+    }
+
+    void show(const QVector<int> &shown)
+    {
+        if (shown == rows)
+            return;
+        beginResetModel();
+        rows = shown;
+        endResetModel();
+    }
+
+private:
+    QStringList names;
+    QVector<int> rows;
+};
 
 ExamCentreGui::ExamCentreGui(QList<ExamSchedule *> centers, Timetable *timetable, QWidget *parent)
     : QDialog(parent)
@@ -21,18 +77,26 @@ ExamCentreGui::ExamCentreGui(QList<ExamSchedule *> centers, Timetable *timetable
     , ui(new Ui::ExamCentreGui)
 {
     ui->setupUi(this);
-    model = new QStringListModel(ui->cbxCenter);
-    ui->cbxCenter->setModel(model);
-
-    upperNames.reserve(this->centers.size());
-    upperAbbreviations.reserve(this->centers.size());
     names.reserve(this->centers.size());
+    lineStarts.reserve(this->centers.size() + 1);
     for (const ExamSchedule *c : qAsConst(this->centers)) {
         names << (c ? c->centerName : QString());
-        upperNames << names.last().toUpper();
-        upperAbbreviations << (c ? c->centerAbbreviation.toUpper() : QString());
+        lineStarts << haystack.size();
+        haystack += names.last().toUpper() + Separator;
+        if (c)
+            haystack += c->centerAbbreviation.toUpper();
+        haystack += Separator;
     }
-    showNames(names);
+    lineStarts << haystack.size();
+
+    model = new CentreListModel(names, ui->cbxCenter);
+    ui->cbxCenter->setModel(model);
+    // All rows are one line high: the list lays out thousands of them at once.
+    if (auto *view = qobject_cast<QListView *>(ui->cbxCenter->view()))
+        view->setUniformItemSizes(true);
+    steps.append({QString(), allPositions(names.size())});
+    model->show(steps.last().shown);
+    ui->cbxCenter->setCurrentIndex(names.isEmpty() ? -1 : 0);
 
     if (timetable) {
         ui->lblSub->setText(timetable->subject);
@@ -43,11 +107,17 @@ ExamCentreGui::ExamCentreGui(QList<ExamSchedule *> centers, Timetable *timetable
         ui->lblStart->clear();
         ui->lblEnd->clear();
     }
+    ui->tbxFilter->setFocus();
 
     connect(ui->btnCenterNext, &QPushButton::clicked, this, &ExamCentreGui::nextbtn);
     connect(ui->btnCenterBack, &QPushButton::clicked, this, &ExamCentreGui::backbtn);
     connect(ui->btnCenterCancel, &QPushButton::clicked, this, &ExamCentreGui::cancelbtn);
     connect(ui->tbxFilter, &QLineEdit::textChanged, this, &ExamCentreGui::filter);
+    // The chosen centre shows whole; measuring every name up front would cost
+    // too much with a long list.
+    widenForText(ui->cbxCenter, ui->cbxCenter->currentText());
+    connect(ui->cbxCenter, &QComboBox::currentTextChanged, this,
+            [this](const QString &text) { widenForText(ui->cbxCenter, text); });
 }
 
 ExamCentreGui::~ExamCentreGui()
@@ -55,31 +125,60 @@ ExamCentreGui::~ExamCentreGui()
     delete ui;
 }
 
-QStringList ExamCentreGui::matching(const QString &text) const
+QVector<int> ExamCentreGui::matches(const QString &needle, const QVector<int> &candidates) const
 {
-    const QString needle = text.toUpper();
-    if (needle.isEmpty())
-        return names;
-    QStringList shown;
-    for (int i = 0; i < names.size(); ++i) {
-        if (upperNames.at(i).contains(needle) || upperAbbreviations.at(i).contains(needle))
-            shown << names.at(i);
+    QVector<int> found;
+    if (needle.contains(Separator)) {
+        // Could match across a name and its abbreviation: compare them one by one.
+        for (int i : candidates) {
+            const ExamSchedule *c = centers.at(i);
+            if (names.at(i).toUpper().contains(needle)
+                || (c && c->centerAbbreviation.toUpper().contains(needle)))
+                found.append(i);
+        }
+        return found;
     }
-    return shown;
+    const QStringMatcher matcher(needle);
+    // Position of the needle in [from, to) of the haystack, or -1.
+    auto find = [&](int from, int to) {
+        const QStringView part = QStringView(haystack).mid(from, to - from);
+        const int at = needle.size() == 1 ? int(part.indexOf(needle.at(0)))
+                                          : matcher.indexIn(part.data(), int(part.size()));
+        return at < 0 ? -1 : from + at;
+    };
+    if (candidates.size() == centers.size()) {
+        // Every centre: one pass over the whole string, going on from the next
+        // centre after each match.
+        int i = 0;
+        for (int at = find(0, haystack.size()); at >= 0;
+             at = find(lineStarts.at(i), haystack.size())) {
+            while (lineStarts.at(i + 1) <= at)
+                ++i;
+            found.append(i++);
+        }
+        return found;
+    }
+    for (int i : candidates) {
+        if (find(lineStarts.at(i), lineStarts.at(i + 1)) >= 0)
+            found.append(i);
+    }
+    return found;
 }
 
 void ExamCentreGui::filter(const QString &text)
 {
-    showNames(matching(text));
-}
-
-void ExamCentreGui::showNames(const QStringList &shown)
-{
-    // One model reset instead of one insertion per item keeps a keystroke cheap
-    // with thousands of centres; a keystroke that changes no match resets nothing.
-    if (shown != model->stringList())
-        model->setStringList(shown);
-    ui->cbxCenter->setCurrentIndex(shown.isEmpty() ? -1 : 0);
+    const QString needle = text.toUpper();
+    // Every match of a filter is a match of any part of it: keep the steps the
+    // new filter contains. The first step, the empty filter, always stays.
+    while (steps.size() > 1 && !needle.contains(steps.last().needle))
+        steps.removeLast();
+    if (steps.last().needle != needle) {
+        steps.append({needle, matches(needle, steps.last().shown)});
+        if (steps.size() > MaxSteps)
+            steps.remove(1);
+    }
+    model->show(steps.last().shown);
+    ui->cbxCenter->setCurrentIndex(steps.last().shown.isEmpty() ? -1 : 0);
 }
 
 void ExamCentreGui::nextbtn()
@@ -110,7 +209,6 @@ void ExamCentreGui::cancelbtn()
 
 void ExamCentreGui::warnNoCentre()
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
-                    QStringLiteral("You must choose a school."), QMessageBox::Ok);
-    box.exec();
+    showMessageBox(QMessageBox::Warning, QStringLiteral("Error"),
+                   QStringLiteral("You must choose a school."));
 }

@@ -3,13 +3,14 @@
 #include <QDialog>
 #include <QList>
 #include <QStringList>
+#include <QVector>
 
 namespace Ui {
 class ExamCentreGui;
 }
 class ExamSchedule;
 class Timetable;
-class QStringListModel;
+class CentreListModel;
 
 // Shows the chosen timetable and lets the operator pick the exam centre, with a
 // filter over centre names and abbreviations. The records stay owned by the caller.
@@ -19,10 +20,6 @@ class ExamCentreGui : public QDialog
 public:
     ExamCentreGui(QList<ExamSchedule *> centers, Timetable *timetable, QWidget *parent = nullptr);
     ~ExamCentreGui() override;
-
-    // Names of the schedules whose name or abbreviation contains `text`, ignoring
-    // case, in list order.
-    QStringList matching(const QString &text) const;
 
 signals:
     void CenterNext(ExamSchedule *center);
@@ -39,13 +36,26 @@ protected:
     virtual void warnNoCentre();
 
 private:
-    void showNames(const QStringList &shown);
+    // Positions of the centres whose name or abbreviation contains `needle`
+    // (upper case), looked for among `candidates` only.
+    QVector<int> matches(const QString &needle, const QVector<int> &candidates) const;
 
     QList<ExamSchedule *> centers;
-    // Upper-cased once, so a keystroke only compares.
-    QStringList upperNames;
-    QStringList upperAbbreviations;
     QStringList names;
-    QStringListModel *model;
+    // Every centre's upper-cased name and abbreviation, each followed by a line
+    // break, in one string: a keystroke searches it without allocating, and the
+    // first filter searches it in one go. Centre i starts at lineStarts[i].
+    QString haystack;
+    QVector<int> lineStarts;
+    // Filters typed so far, each narrowing the one before, with their matches: a
+    // longer filter only searches the last matches, a shorter one finds its own
+    // again. The first is the empty filter with every centre.
+    struct Step
+    {
+        QString needle;
+        QVector<int> shown;
+    };
+    QVector<Step> steps;
+    CentreListModel *model;
     Ui::ExamCentreGui *ui;
 };

@@ -2,14 +2,13 @@
 
 #include "arrworker.h"
 #include "pbar.h"
+#include "ui_keywindow.h"
 
-#include <QBoxLayout>
+#include <QApplication>
 #include <QDir>
-#include <QFrame>
-#include <QLabel>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QPainter>
-#include <QPushButton>
 #include <QThread>
 
 Q_LOGGING_CATEGORY(lcKeyWindow, "keywindow")
@@ -19,6 +18,10 @@ namespace {
 // Bounded join of the animation thread; its loop wakes at once on abort.
 constexpr unsigned long JoinTimeoutMs = 5000;
 
+const QColor Green(0, 255, 0);
+const QColor Yellow(255, 255, 0);
+const QColor Red(255, 0, 0);
+
 QPalette textPalette(const QColor &color)
 {
     QPalette pal;
@@ -26,39 +29,67 @@ QPalette textPalette(const QColor &color)
     return pal;
 }
 
-QFrame *separator(QFrame::Shape shape)
-{
-    auto *line = new QFrame;
-    line->setFrameShape(shape);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
+// The picture `name`; on a high-density screen its "@2x" drawing when there is one
+// (read with a device pixel ratio of 2, so it shows at the same size, sharper).
 QImage loadImage(const QString &dir, const QString &name)
 {
+    if (qApp->devicePixelRatio() > 1.0) {
+        const QImage sharp(
+                QDir(dir).filePath(QFileInfo(name).completeBaseName() + QStringLiteral("@2x.png")));
+        if (!sharp.isNull())
+            return sharp;
+    }
     return QImage(QDir(dir).filePath(name));
+}
+
+// `image` at `size` device-independent pixels, keeping its pixel density.
+QImage scaledTo(const QImage &image, QSize size, Qt::AspectRatioMode mode)
+{
+    if (image.isNull())
+        return image;
+    const qreal ratio = image.devicePixelRatio();
+    QImage scaled = image.scaled(size * ratio, mode, Qt::FastTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    return scaled;
 }
 
 QPixmap fitted(const QImage &image, int w, int h)
 {
-    if (image.isNull())
-        return QPixmap();
-    return QPixmap::fromImage(image.scaled(w, h, Qt::KeepAspectRatio, Qt::FastTransformation));
+    return QPixmap::fromImage(scaledTo(image, QSize(w, h), Qt::KeepAspectRatio));
 }
 
 } // namespace
 
 KeyWindow::KeyWindow(const QString &imageDir, QWidget *parent)
     : QWidget(parent)
+    , ui(std::make_unique<Ui::KeyWindow>())
 {
     loadImages(imageDir);
-    buildWidgets();
+    ui->setupUi(this);
+    details[0] = ui->lblDetail0;
+    details[1] = ui->lblDetail1;
+    details[2] = ui->lblDetail2;
+    details[3] = ui->lblDetail3;
+    details[3]->setPalette(textPalette(QColor(255, 255, 255)));
+    ui->lblStatus->setPalette(textPalette(Green));
+    ui->lblBatteryText->setPalette(textPalette(Green));
+    ui->lblServerIcon->setPixmap(serverIcon);
+    ui->lblUsbIcon->setPixmap(usbIcon);
+    for (QLabel *arrow : {ui->arrowSrvIn, ui->arrowUsbIn})
+        setArrow(arrow, idleDown, false);
+    for (QLabel *arrow : {ui->arrowSrvOut, ui->arrowUsbOut})
+        setArrow(arrow, idleUp, false);
+    ui->btnManual->setIcon(QIcon(handPath));
+
+    connect(ui->btnScanTag, &QPushButton::clicked, this, &KeyWindow::requestScanTag);
+    connect(ui->btnUnlock, &QPushButton::clicked, this, &KeyWindow::requestOpen);
+    connect(ui->btnLock, &QPushButton::clicked, this, &KeyWindow::requestClose);
+    connect(ui->btnManual, &QPushButton::clicked, this, &KeyWindow::requestTransfer);
 
     QPalette pal;
     pal.setBrush(QPalette::All, QPalette::Window, QBrush(QColor(0, 0, 0), Qt::SolidPattern));
     setPalette(pal);
     setAutoFillBackground(true);
-    setWindowTitle(QStringLiteral("Varnex BT Key App"));
 
     setTransCount(0);
     startAnimation();
@@ -79,145 +110,22 @@ KeyWindow::~KeyWindow()
 
 void KeyWindow::loadImages(const QString &imageDir)
 {
-    litUp = QPixmap::fromImage(loadImage(imageDir, QStringLiteral("gup.png")));
-    idleUp = QPixmap::fromImage(loadImage(imageDir, QStringLiteral("greyup.png")));
-    litDown = QPixmap::fromImage(loadImage(imageDir, QStringLiteral("odown.png")));
-    idleDown = QPixmap::fromImage(loadImage(imageDir, QStringLiteral("greydown.png")));
-    for (QPixmap *p : {&litUp, &idleUp, &litDown, &idleDown}) {
-        if (!p->isNull())
-            *p = p->scaled(10, 10, Qt::KeepAspectRatio, Qt::FastTransformation);
-    }
-
-    const QImage usb = loadImage(imageDir, QStringLiteral("usb.png"));
-    const QImage gint = loadImage(imageDir, QStringLiteral("gint.png"));
-    if (!usb.isNull())
-        usbIcon = QPixmap::fromImage(usb.scaled(30, 30));
-    if (!gint.isNull())
-        serverIcon = QPixmap::fromImage(gint.scaled(30, 30));
+    litUp = fitted(loadImage(imageDir, QStringLiteral("gup.png")), 10, 10);
+    idleUp = fitted(loadImage(imageDir, QStringLiteral("greyup.png")), 10, 10);
+    litDown = fitted(loadImage(imageDir, QStringLiteral("odown.png")), 10, 10);
+    idleDown = fitted(loadImage(imageDir, QStringLiteral("greydown.png")), 10, 10);
+    usbIcon = QPixmap::fromImage(scaledTo(loadImage(imageDir, QStringLiteral("usb.png")),
+                                          QSize(30, 30), Qt::IgnoreAspectRatio));
+    serverIcon = QPixmap::fromImage(scaledTo(loadImage(imageDir, QStringLiteral("gint.png")),
+                                             QSize(30, 30), Qt::IgnoreAspectRatio));
 
     lockImage = loadImage(imageDir, QStringLiteral("lockbigger.png"));
     const char *const batteryNames[5]
             = {"rbat0.png", "rbat1.png", "ybat2.png", "gbat3.png", "gbat4.png"};
     for (int i = 0; i < 5; ++i)
         battery[i] = fitted(loadImage(imageDir, QLatin1String(batteryNames[i])), 50, 40);
+    // QIcon picks the "@2x" file beside it by itself.
     handPath = QDir(imageDir).filePath(QStringLiteral("white_hand.png"));
-}
-
-void KeyWindow::buildWidgets()
-{
-    auto *top = new QVBoxLayout(this);
-
-    auto *buttonRow = new QHBoxLayout;
-    btnScan = new QPushButton(QStringLiteral("Scan Tag"));
-    btnOpen = new QPushButton(QStringLiteral("Unlock"));
-    btnClose = new QPushButton(QStringLiteral("Lock"));
-    btnScan->setObjectName(QStringLiteral("btnScanTag"));
-    btnOpen->setObjectName(QStringLiteral("btnUnlock"));
-    btnClose->setObjectName(QStringLiteral("btnLock"));
-    for (QPushButton *b : {btnScan, btnOpen, btnClose}) {
-        b->setMinimumSize(90, 90);
-        buttonRow->addWidget(b);
-    }
-    buttonRow->addWidget(separator(QFrame::HLine));
-    top->addLayout(buttonRow);
-
-    top->addLayout(buildIconRow());
-    top->setAlignment(top->itemAt(1)->layout(), Qt::AlignHCenter);
-
-    auto *info = new QVBoxLayout;
-    for (int i = 0; i < 4; ++i) {
-        details[i] = new QLabel;
-        details[i]->setObjectName(QStringLiteral("lblDetail%1").arg(i));
-    }
-    details[3]->setPalette(textPalette(QColor(255, 255, 255)));
-    details[3]->setAlignment(Qt::AlignRight);
-    bar = new pBar;
-    bar->setObjectName(QStringLiteral("pbar"));
-    statusLabel = new QLabel(QStringLiteral("READY"));
-    statusLabel->setObjectName(QStringLiteral("lblStatus"));
-    statusLabel->setAlignment(Qt::AlignHCenter);
-    statusLabel->setPalette(textPalette(QColor(0, 255, 0)));
-
-    info->addWidget(separator(QFrame::HLine));
-    info->addWidget(details[3]);
-    info->addWidget(separator(QFrame::HLine));
-    info->addWidget(bar);
-    info->addWidget(details[2]);
-    info->addWidget(details[1]);
-    info->addWidget(separator(QFrame::HLine));
-    info->addWidget(details[0]);
-    info->addWidget(separator(QFrame::HLine));
-    info->addWidget(statusLabel);
-    info->addWidget(separator(QFrame::HLine));
-    top->addLayout(info);
-
-    connect(btnScan, &QPushButton::clicked, this, &KeyWindow::requestScanTag);
-    connect(btnOpen, &QPushButton::clicked, this, &KeyWindow::requestOpen);
-    connect(btnClose, &QPushButton::clicked, this, &KeyWindow::requestClose);
-    connect(btnManual, &QPushButton::clicked, this, &KeyWindow::requestTransfer);
-}
-
-QLayout *KeyWindow::buildIconRow()
-{
-    auto makeArrow = [](const char *name, const QPixmap &pixmap, Qt::Alignment align) {
-        auto *label = new QLabel;
-        label->setObjectName(QLatin1String(name));
-        label->setPixmap(pixmap);
-        label->setAlignment(align);
-        return label;
-    };
-    auto makeColumn = [](const QPixmap &icon, QLabel *in, QLabel *out) {
-        auto *column = new QVBoxLayout;
-        auto *iconLabel = new QLabel;
-        iconLabel->setPixmap(icon);
-        column->addWidget(iconLabel);
-        auto *pair = new QHBoxLayout;
-        pair->addWidget(in);
-        pair->addWidget(out);
-        column->addLayout(pair);
-        return column;
-    };
-
-    arrowSrvIn = makeArrow("arrowSrvIn", idleDown, Qt::AlignRight);
-    arrowSrvOut = makeArrow("arrowSrvOut", idleUp, Qt::AlignLeft);
-    arrowUsbIn = makeArrow("arrowUsbIn", idleDown, Qt::AlignRight);
-    arrowUsbOut = makeArrow("arrowUsbOut", idleUp, Qt::AlignLeft);
-
-    auto *row = new QHBoxLayout;
-    row->addLayout(makeColumn(serverIcon, arrowSrvIn, arrowSrvOut));
-    row->addWidget(separator(QFrame::VLine));
-    row->addLayout(makeColumn(usbIcon, arrowUsbIn, arrowUsbOut));
-    row->addWidget(separator(QFrame::VLine));
-
-    lockCounter = new QLabel;
-    lockCounter->setObjectName(QStringLiteral("lblLockCount"));
-    row->addWidget(lockCounter);
-
-    manualLine = separator(QFrame::VLine);
-    manualLine->setObjectName(QStringLiteral("lineManual"));
-    manualLine->hide();
-    row->addWidget(manualLine);
-
-    btnManual = new QPushButton;
-    btnManual->setObjectName(QStringLiteral("btnManual"));
-    btnManual->setFlat(true);
-    btnManual->setMinimumSize(30, 30);
-    btnManual->setIcon(QIcon(handPath));
-    btnManual->setIconSize(QSize(30, 30));
-    btnManual->hide();
-    row->addWidget(btnManual);
-    row->addWidget(separator(QFrame::VLine));
-
-    auto *batteryColumn = new QVBoxLayout;
-    batteryImage = new QLabel;
-    batteryImage->setObjectName(QStringLiteral("lblBattery"));
-    batteryText = new QLabel;
-    batteryText->setObjectName(QStringLiteral("lblBatteryText"));
-    batteryText->setPalette(textPalette(QColor(0, 255, 0)));
-    batteryColumn->addWidget(batteryImage);
-    batteryColumn->addWidget(batteryText);
-    row->addLayout(batteryColumn);
-    return row;
 }
 
 void KeyWindow::startAnimation()
@@ -246,30 +154,30 @@ void KeyWindow::resetView()
     setBtnEnabled(true);
     setManual(false);
     details[3]->clear();
-    bar->setPercent(0);
+    ui->pbar->setPercent(0);
     details[2]->clear();
     details[1]->clear();
     details[0]->clear();
-    statusLabel->setText(QStringLiteral("READY"));
+    ui->lblStatus->setText(QStringLiteral("READY"));
     setTransCount(0);
 }
 
 std::optional<QColor> KeyWindow::colorForWord(const QString &text, Target target)
 {
     if (text.contains(QLatin1String("green")))
-        return QColor(0, 255, 0);
+        return Green;
     if (text.contains(QLatin1String("red"))) {
         // The status line never turns red; the search still stops at this word.
         if (target == Target::Status)
             return std::nullopt;
-        return QColor(255, 0, 0);
+        return Red;
     }
     if (text.contains(QLatin1String("orange")))
         return QColor(255, 102, 0);
     if (text.contains(QLatin1String("turkois")))
         return QColor(0, 191, 255);
     if (target == Target::Status && text.contains(QLatin1String("yellow")))
-        return QColor(255, 255, 0);
+        return Yellow;
     return std::nullopt;
 }
 
@@ -296,13 +204,13 @@ void KeyWindow::updateLabel(uint Type, QString str)
 
 void KeyWindow::updateStatus(QString str)
 {
-    statusLabel->setText(str);
+    ui->lblStatus->setText(str);
 }
 
 void KeyWindow::updateStatusColor(QString str)
 {
     if (const auto color = colorForWord(str, Target::Status))
-        statusLabel->setPalette(textPalette(*color));
+        ui->lblStatus->setPalette(textPalette(*color));
 }
 
 void KeyWindow::updateLabelColor(uint Type, QString str)
@@ -318,82 +226,94 @@ void KeyWindow::updateLabelColor(uint Type, QString str)
 void KeyWindow::updatePbar(int value)
 {
     if (value == -1) {
-        bar->setPercent(0);
+        ui->pbar->setPercent(0);
         return;
     }
-    bar->show();
-    bar->setPercent(value);
+    ui->pbar->show();
+    ui->pbar->setPercent(value);
 }
 
 void KeyWindow::updatePbarColor(int color)
 {
-    bar->setColorCode(color);
+    ui->pbar->setColorCode(color);
 }
 
 void KeyWindow::setBtnEnabled(bool val)
 {
-    btnScan->setEnabled(val);
-    btnOpen->setEnabled(val);
-    btnClose->setEnabled(val);
+    ui->btnScanTag->setEnabled(val);
+    ui->btnUnlock->setEnabled(val);
+    ui->btnLock->setEnabled(val);
+}
+
+QColor KeyWindow::batteryColor(int level)
+{
+    // The colour of the battery picture at that level.
+    return level >= 3 ? Green : level == 2 ? Yellow : Red;
 }
 
 void KeyWindow::setBattery(int val)
 {
-    batteryImage->setPixmap(battery[batteryLevel(val)]);
-    batteryText->setText(QStringLiteral("%1 %").arg(val));
+    const int level = batteryLevel(val);
+    const QString text = QStringLiteral("%1 %").arg(val);
+    ui->lblBattery->setPixmap(battery[level]);
+    ui->lblBattery->setAccessibleName(QStringLiteral("Battery level %1").arg(text));
+    ui->lblBatteryText->setText(text);
+    ui->lblBatteryText->setPalette(textPalette(batteryColor(level)));
 }
 
 void KeyWindow::setManual(bool val)
 {
-    btnManual->setVisible(val);
-    manualLine->setVisible(val);
+    ui->btnManual->setVisible(val);
+    ui->lineManual->setVisible(val);
 }
 
 void KeyWindow::setTransCount(int val)
 {
+    ui->lblLockCount->setAccessibleName(QStringLiteral("Lock counter %1").arg(val));
     if (lockImage.isNull()) {
-        lockCounter->setPixmap(QPixmap());
+        ui->lblLockCount->setPixmap(QPixmap());
         return;
     }
-    QImage image = lockImage.scaled(50, 40, Qt::KeepAspectRatio, Qt::FastTransformation)
+    QImage image = scaledTo(lockImage, QSize(50, 40), Qt::KeepAspectRatio)
                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     {
+        // Painted in device-independent pixels, whatever the picture's density.
         QPainter painter(&image);
         painter.setPen(Qt::black);
         painter.setFont(QFont(QStringLiteral("Arial"), 10));
-        QRect rect = image.rect();
+        QRect rect(QPoint(0, 0), image.size() / image.devicePixelRatio());
         rect.setBottom(rect.bottom() + 10);
         painter.drawText(rect, Qt::AlignCenter, QString::number(val));
     }
-    lockCounter->setPixmap(QPixmap::fromImage(image));
+    ui->lblLockCount->setPixmap(QPixmap::fromImage(image));
 }
 
 void KeyWindow::TransferBusy(int i)
 {
     switch (i) {
     case 0:
-        setArrow(arrowUsbOut, litUp);
+        setArrow(ui->arrowUsbOut, litUp, true);
         break;
     case 1:
-        setArrow(arrowUsbIn, litDown);
+        setArrow(ui->arrowUsbIn, litDown, true);
         break;
     case 2:
-        setArrow(arrowSrvOut, litUp);
+        setArrow(ui->arrowSrvOut, litUp, true);
         break;
     case 3:
-        setArrow(arrowSrvIn, litDown);
+        setArrow(ui->arrowSrvIn, litDown, true);
         break;
     case 4:
-        setArrow(arrowUsbOut, idleUp);
+        setArrow(ui->arrowUsbOut, idleUp, false);
         return;
     case 5:
-        setArrow(arrowUsbIn, idleDown);
+        setArrow(ui->arrowUsbIn, idleDown, false);
         return;
     case 6:
-        setArrow(arrowSrvOut, idleUp);
+        setArrow(ui->arrowSrvOut, idleUp, false);
         return;
     case 7:
-        setArrow(arrowSrvIn, idleDown);
+        setArrow(ui->arrowSrvIn, idleDown, false);
         return;
     default:
         return;
@@ -401,7 +321,8 @@ void KeyWindow::TransferBusy(int i)
     worker->light(i);
 }
 
-void KeyWindow::setArrow(QLabel *label, const QPixmap &pixmap)
+void KeyWindow::setArrow(QLabel *label, const QPixmap &pixmap, bool lit)
 {
     label->setPixmap(pixmap);
+    label->setAccessibleDescription(lit ? QStringLiteral("active") : QStringLiteral("idle"));
 }

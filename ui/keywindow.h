@@ -8,12 +8,13 @@
 #include <memory>
 #include <optional>
 
-class QFrame;
 class QLabel;
-class QPushButton;
 class QThread;
 class ArrWorker;
-class pBar;
+
+namespace Ui {
+class KeyWindow;
+}
 
 // The dashboard of a connected key. It keeps no key state: its slots show what the
 // linker sends, its buttons only emit the request signals (wired in app/).
@@ -33,6 +34,8 @@ public:
     static std::optional<QColor> colorForWord(const QString &text, Target target);
     // Battery picture 0 (below 20) to 4 (80 and above).
     static int batteryLevel(int val);
+    // The battery text's colour, that of the picture at `level`.
+    static QColor batteryColor(int level);
 
     const ArrWorker *arrowWorker() const { return worker.get(); }
 
@@ -58,9 +61,7 @@ public slots:
 
 private:
     void loadImages(const QString &imageDir);
-    void buildWidgets();
-    QLayout *buildIconRow();
-    void setArrow(QLabel *label, const QPixmap &pixmap);
+    void setArrow(QLabel *label, const QPixmap &pixmap, bool lit);
     void startAnimation();
 
     // Pictures, scaled once.
@@ -70,21 +71,8 @@ private:
     QPixmap battery[5];
     QString handPath;
 
-    QPushButton *btnScan = nullptr;
-    QPushButton *btnOpen = nullptr;
-    QPushButton *btnClose = nullptr;
-    QPushButton *btnManual = nullptr;
-    QFrame *manualLine = nullptr;
-    QLabel *arrowUsbOut = nullptr;
-    QLabel *arrowUsbIn = nullptr;
-    QLabel *arrowSrvOut = nullptr;
-    QLabel *arrowSrvIn = nullptr;
-    QLabel *lockCounter = nullptr;
-    QLabel *batteryImage = nullptr;
-    QLabel *batteryText = nullptr;
+    std::unique_ptr<Ui::KeyWindow> ui;
     QLabel *details[4] = {};
-    QLabel *statusLabel = nullptr;
-    pBar *bar = nullptr;
 
     std::unique_ptr<ArrWorker> worker;
     std::unique_ptr<QThread> animationThread;

@@ -1,9 +1,35 @@
 #include "timetablegui.h"
 
+#include "fit_text.h"
 #include "timetable.h"
 #include "ui_timetablegui.h"
 
+#include <QDateTime>
+#include <QLocale>
+
 #include <cstdio>
+
+namespace {
+
+// Timetables of one subject differ only by date and time, so each item shows them:
+// "Maths — Thu 1 Jan 2026, 08:00–11:00" (local time; the end's date when it differs).
+QString itemText(const Timetable *t)
+{
+    if (!t)
+        return QString();
+    const QLocale locale;
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(t->startTime).toLocalTime();
+    const QDateTime end = QDateTime::fromSecsSinceEpoch(t->endTime).toLocalTime();
+    const QString day = QStringLiteral("ddd d MMM yyyy");
+    const QString time = QStringLiteral("HH:mm");
+    QString endText = locale.toString(end, time);
+    if (end.date() != start.date())
+        endText = locale.toString(end, day) + QStringLiteral(", ") + endText;
+    return t->subject + QStringLiteral(" \u2014 ") + locale.toString(start, day)
+            + QStringLiteral(", ") + locale.toString(start, time) + QChar(0x2013) + endText;
+}
+
+} // namespace
 
 TimeTableGui::TimeTableGui(QList<Timetable *> tables, QWidget *parent)
     : QDialog(parent)
@@ -11,11 +37,13 @@ TimeTableGui::TimeTableGui(QList<Timetable *> tables, QWidget *parent)
     , ui(new Ui::TimeTableGui)
 {
     ui->setupUi(this);
-    QStringList subjects;
-    subjects.reserve(this->tables.size());
+    QStringList items;
+    items.reserve(this->tables.size());
     for (const Timetable *t : qAsConst(this->tables))
-        subjects << (t ? t->subject : QString());
-    ui->cbxTimeTables->addItems(subjects);
+        items << itemText(t);
+    ui->cbxTimeTables->addItems(items);
+    for (const QString &item : qAsConst(items))
+        widenForText(ui->cbxTimeTables, item);
     connect(ui->btnTTNext, &QPushButton::clicked, this, &TimeTableGui::nextbtn);
     connect(ui->btnTTCancel, &QPushButton::clicked, this, &TimeTableGui::cancelbtn);
 }

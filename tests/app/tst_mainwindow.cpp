@@ -138,18 +138,24 @@ private slots:
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("icon");
-        QTest::newRow("warning") << int(OperatorPrompt::Kind::Warning) << int(QMessageBox::Warning);
-        QTest::newRow("information")
-                << int(OperatorPrompt::Kind::Information) << int(QMessageBox::Information);
+        QTest::addColumn<QString>("title");
+        QTest::newRow("warning") << int(OperatorPrompt::Kind::Warning) << int(QMessageBox::Warning)
+                                 << "Error";
+        QTest::newRow("information") << int(OperatorPrompt::Kind::Information)
+                                     << int(QMessageBox::Information) << "Success";
+        QTest::newRow("long title")
+                << int(OperatorPrompt::Kind::Warning) << int(QMessageBox::Warning)
+                << "Could not write the packing log line";
     }
     void messageBoxes()
     {
         QFETCH(int, kind);
         QFETCH(int, icon);
+        QFETCH(QString, title);
         MessageBoxPrompt prompt;
-        bool seen = false, parentless = false;
-        int shownIcon = -1;
-        QString title, text;
+        bool seen = false, parentless = false, selectable = false;
+        int shownIcon = -1, titleRoom = 0;
+        QString shownTitle, text;
         QList<QMessageBox::StandardButton> buttons;
         // Read the box, then close it, so a wrong box cannot hang the test.
         QTimer::singleShot(0, this, [&] {
@@ -158,21 +164,28 @@ private slots:
                 return;
             seen = true;
             shownIcon = box->icon();
-            title = box->windowTitle();
+            shownTitle = box->windowTitle();
             text = box->text();
             parentless = !box->parentWidget();
             for (QAbstractButton *b : box->buttons())
                 buttons << box->standardButton(b);
+            auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            selectable = label && (label->textInteractionFlags() & Qt::TextSelectableByMouse)
+                    && (label->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+            titleRoom = box->width() - box->fontMetrics().horizontalAdvance(shownTitle);
             box->done(0);
         });
-        prompt.message(OperatorPrompt::Kind(kind), QStringLiteral("Error"),
-                       QStringLiteral("Lock not found"));
+        prompt.message(OperatorPrompt::Kind(kind), title, QStringLiteral("Packed"));
         QVERIFY(seen);
         QCOMPARE(shownIcon, icon);
-        QCOMPARE(title, QStringLiteral("Error"));
-        QCOMPARE(text, QStringLiteral("Lock not found"));
+        QCOMPARE(shownTitle, title);
+        QCOMPARE(text, QStringLiteral("Packed"));
         QCOMPARE(buttons, QList<QMessageBox::StandardButton> {QMessageBox::Ok});
         QVERIFY(parentless);
+        // The text can be copied, and the title has room beside the window
+        // manager's icon and buttons.
+        QVERIFY(selectable);
+        QVERIFY2(titleRoom >= 120, qPrintable(QString::number(titleRoom)));
     }
 };
 

@@ -159,27 +159,31 @@ private slots:
 
     void batteryThresholds_data()
     {
+        // The text takes the picture's colour.
         QTest::addColumn<int>("value");
         QTest::addColumn<QString>("picture");
-        QTest::newRow("100") << 100 << "gbat4.png";
-        QTest::newRow("80") << 80 << "gbat4.png";
-        QTest::newRow("79") << 79 << "gbat3.png";
-        QTest::newRow("60") << 60 << "gbat3.png";
-        QTest::newRow("59") << 59 << "ybat2.png";
-        QTest::newRow("40") << 40 << "ybat2.png";
-        QTest::newRow("39") << 39 << "rbat1.png";
-        QTest::newRow("20") << 20 << "rbat1.png";
-        QTest::newRow("19") << 19 << "rbat0.png";
-        QTest::newRow("-5") << -5 << "rbat0.png";
+        QTest::addColumn<QColor>("color");
+        const QColor green(0, 255, 0), yellow(255, 255, 0), red(255, 0, 0);
+        QTest::newRow("100") << 100 << "gbat4.png" << green;
+        QTest::newRow("80") << 80 << "gbat4.png" << green;
+        QTest::newRow("79") << 79 << "gbat3.png" << green;
+        QTest::newRow("60") << 60 << "gbat3.png" << green;
+        QTest::newRow("59") << 59 << "ybat2.png" << yellow;
+        QTest::newRow("40") << 40 << "ybat2.png" << yellow;
+        QTest::newRow("39") << 39 << "rbat1.png" << red;
+        QTest::newRow("20") << 20 << "rbat1.png" << red;
+        QTest::newRow("19") << 19 << "rbat0.png" << red;
+        QTest::newRow("-5") << -5 << "rbat0.png" << red;
     }
     void batteryThresholds()
     {
         QFETCH(int, value);
         QFETCH(QString, picture);
+        QFETCH(QColor, color);
         w->setBattery(value);
         QCOMPARE(argb(label("lblBattery")), expectedPicture(picture, 50, 40));
         QCOMPARE(label("lblBatteryText")->text(), QString::number(value) + QStringLiteral(" %"));
-        QCOMPARE(textColor(label("lblBatteryText")), QColor(0, 255, 0));
+        QCOMPARE(textColor(label("lblBatteryText")), color);
     }
 
     void progressBarValueAndVisibility()
@@ -288,6 +292,24 @@ private slots:
         w->TransferBusy(-1);
         QCOMPARE(argb(label("arrowUsbOut")), before);
         QCOMPARE(w->arrowWorker()->countdown(0), -1);
+    }
+
+    // What a screen reader says for the pictures: links and their traffic, the
+    // lock counter, the battery level and the manual-transfer button.
+    void accessibleNames()
+    {
+        w->setBattery(45);
+        w->setTransCount(17);
+        w->setManual(true);
+        w->TransferBusy(0);
+        QCOMPARE(label("lblUsbIcon")->accessibleName(), QStringLiteral("USB link"));
+        QCOMPARE(label("lblServerIcon")->accessibleName(), QStringLiteral("Server link"));
+        QCOMPARE(label("arrowUsbOut")->accessibleName(), QStringLiteral("USB link, sending"));
+        QCOMPARE(label("arrowUsbOut")->accessibleDescription(), QStringLiteral("active"));
+        QCOMPARE(label("arrowUsbIn")->accessibleDescription(), QStringLiteral("idle"));
+        QCOMPARE(label("lblLockCount")->accessibleName(), QStringLiteral("Lock counter 17"));
+        QCOMPARE(label("lblBattery")->accessibleName(), QStringLiteral("Battery level 45 %"));
+        QCOMPARE(button("btnManual")->accessibleName(), QStringLiteral("Manual data transfer"));
     }
 
     void missingImagesLeaveEmptyPictures()

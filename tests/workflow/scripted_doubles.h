@@ -18,26 +18,47 @@ public:
     struct Shown
     {
         Kind kind;
+        QString tag;
         QString target;
         QList<TimetablePtr> tables;
         QList<ExamSchedulePtr> centres;
         TimetablePtr timetable;
         QStringList confirmTexts; // subject, centre, lock text
+        ConfirmationId confirmation = 0;
+        bool closedByWorkflow = false;
     };
 
-    void showLogin(const QString &target) override { add({Kind::Login, target, {}, {}, {}, {}}); }
-    void showTimetables(const QList<TimetablePtr> &tables) override
+    void showLogin(const QString &tag, const QString &target) override
     {
-        add({Kind::Timetables, {}, tables, {}, {}, {}});
+        add({Kind::Login, tag, target, {}, {}, {}, {}});
     }
-    void showCentres(const QList<ExamSchedulePtr> &centres, const TimetablePtr &timetable) override
+    void showTimetables(const QString &tag, const QList<TimetablePtr> &tables) override
     {
-        add({Kind::Centres, {}, {}, centres, timetable, {}});
+        add({Kind::Timetables, tag, {}, tables, {}, {}, {}});
     }
-    void showConfirm(const QString &subject, const QString &centre,
-                     const QString &lockText) override
+    void showCentres(const QString &tag, const QList<ExamSchedulePtr> &centres,
+                     const TimetablePtr &timetable) override
     {
-        add({Kind::Confirm, {}, {}, {}, {}, {subject, centre, lockText}});
+        add({Kind::Centres, tag, {}, {}, centres, timetable, {}});
+    }
+    void showConfirm(ConfirmationId id, const QString &tag, const QString &subject,
+                     const QString &centre, const QString &lockText) override
+    {
+        add({Kind::Confirm, tag, {}, {}, {}, {}, {subject, centre, lockText}, id});
+    }
+
+    // The operator has closed each dialog by the time the workflow asks.
+    WorkflowStep openStep() const override { return WorkflowStep::None; }
+    void bringForward(const QString &) override { }
+    void closeConfirmations() override
+    {
+        for (Shown &s : shown)
+            s.closedByWorkflow = s.closedByWorkflow || s.kind == Kind::Confirm;
+    }
+    void closeAll() override
+    {
+        for (Shown &s : shown)
+            s.closedByWorkflow = true;
     }
 
     bool lastIs(Kind kind) const { return !shown.isEmpty() && shown.last().kind == kind; }
@@ -48,6 +69,15 @@ public:
         for (const Shown &s : shown)
             n += s.kind == kind ? 1 : 0;
         return n;
+    }
+    // The newest confirm dialog's id; 0 when none was shown.
+    ConfirmationId lastConfirmation() const
+    {
+        for (auto it = shown.crbegin(); it != shown.crend(); ++it) {
+            if (it->kind == Kind::Confirm)
+                return it->confirmation;
+        }
+        return 0;
     }
 
     QList<Shown> shown;

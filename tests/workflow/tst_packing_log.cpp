@@ -17,7 +17,7 @@ private slots:
     void windowsFolderIsVarnexInRoamingAppData();
     void lineFormatIsExact();
     void appendsWithoutTruncating();
-    void createsAMissingFolderOneLevelOnly();
+    void createsTheFolderWithItsParents();
     void unwritableLogWarnsWithThePath();
 
 private:
@@ -105,20 +105,12 @@ void PackingLogTest::appendsWithoutTruncating()
                            "    ScannedRfid:2\r\n"));
 }
 
-void PackingLogTest::createsAMissingFolderOneLevelOnly()
+void PackingLogTest::createsTheFolderWithItsParents()
 {
     QTemporaryDir dir;
-    const PackingLog oneLevel(dir.path() + "/Varnex");
-    oneLevel.ensureFolder();
-    QVERIFY(QDir(oneLevel.folder()).exists());
-    QVERIFY(oneLevel.append(entry("North Hall", "1")));
-
-    const PackingLog twoLevels(dir.path() + "/missing/Varnex");
-    twoLevels.ensureFolder();
-    QVERIFY(!QDir(twoLevels.folder()).exists());
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression("packing log not written: .*/missing/Varnex/Packlog"));
-    QVERIFY(!twoLevels.append(entry("North Hall", "1")));
+    const PackingLog log(dir.path() + "/home/.config/Varnex");
+    QVERIFY(log.append(entry("North Hall", "1")));
+    QCOMPARE(readAll(log.filePath()).count("\r\n"), 1);
 }
 
 void PackingLogTest::unwritableLogWarnsWithThePath()

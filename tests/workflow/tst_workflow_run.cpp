@@ -22,7 +22,7 @@ private slots:
     void noServiceHostWarnsUntilTheKeySendsOne();
     void cancelledLoginOpensANewLoginOnTheNextScan();
     void wrongCredentialsThenRightOnes();
-    void fullSealWritesExactlyOneLine();
+    void fullSealHasItsLineOnDiskBeforePacked();
     void secondScanGoesStraightToTheCentreList();
     void notCreatedTimetableWarnsOnceThenListsCentres_data();
     void notCreatedTimetableWarnsOnceThenListsCentres();
@@ -35,7 +35,9 @@ private slots:
     void scanAndSecondPressDuringAWaitAreIgnored();
     void scanWhilePackedBoxIsOpenDoesNotChangeTheLogLine();
     void logNamesTheTagThatFoundTheSealedLock();
-    void unwritableLogStillReportsPacked();
+    void unwritableLogShowsTheLineBeforePacked();
+    void staleFinishSealsNothing();
+    void serviceTextsCannotAddALogLine();
 
 private:
     QTemporaryDir m_config;
@@ -47,7 +49,9 @@ void WorkflowRunTest::initTestCase()
     QVERIFY(m_config.isValid());
     QVERIFY(m_work.isValid());
     // The settings location is resolved once per process: set it before any use.
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
+    // A fresh account: ~/.config itself is missing (init() removes it).
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       m_config.path() + "/home/.config");
     // The client leaves trace files in the working directory.
     QVERIFY(QDir::setCurrent(m_work.path()));
     QCoreApplication::setApplicationName("boxwright");
@@ -56,8 +60,8 @@ void WorkflowRunTest::initTestCase()
 
 void WorkflowRunTest::init()
 {
-    // Each test starts without a settings folder: the seal has to create it.
-    QDir(PackingLog::settingsFolder()).removeRecursively();
+    // Each test starts without ~/.config: the seal has to create it.
+    QDir(m_config.path() + "/home").removeRecursively();
 }
 
 void WorkflowRunTest::noServiceHostWarnsUntilTheKeySendsOne()
@@ -121,7 +125,7 @@ void WorkflowRunTest::wrongCredentialsThenRightOnes()
     QCOMPARE(h.web.count("GET /taviservice/timetable"), 1);
 }
 
-void WorkflowRunTest::fullSealWritesExactlyOneLine()
+void WorkflowRunTest::fullSealHasItsLineOnDiskBeforePacked()
 {
     WorkflowHarness h;
     seedStandardData(h.web);
@@ -135,33 +139,36 @@ void WorkflowRunTest::fullSealWritesExactlyOneLine()
     h.centreNext(centres.first().data());
     QVERIFY(h.dialogs.lastIs(Kind::Confirm));
     QCOMPARE(h.dialogs.last().confirmTexts, (QStringList {"Mathematics", "North Hall", "MA1_NH"}));
+    QCOMPARE(h.dialogs.last().tag, QString("303903"));
     QCOMPARE(h.web.count("POST /taviservice/lock/validate"), 0);
 
-    // The line is written after the box was closed, with the time of closing.
-    const QString logPath = h.workflow->packingLog().filePath();
-    bool lineBeforeClose = true;
-    bool folderBeforeBox = false;
-    h.now = QDateTime(QDate(2024, 3, 5), QTime(14, 5, 0));
+    // The program could be killed while "Packed" is shown: by then the line,
+    // with the time of the seal, is in the file, ~/.config created for it.
+    QVERIFY(!QDir(m_config.path() + "/home/.config").exists());
+    QByteArray onDiskWhilePacked;
     h.prompt.whileOpen = [&](const ScriptedPrompt::Box &) {
-        lineBeforeClose = QFile::exists(logPath);
-        folderBeforeBox = QDir(h.workflow->packingLog().folder()).exists();
-        h.now = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); // the operator closes it
+        onDiskWhilePacked = h.logBytes();
+        h.now = h.now.addSecs(90); // the operator closes the box later
     };
     h.confirmPacking("sealed at desk 2");
 
     QCOMPARE(h.prompt.texts(), QStringList {"Success|Packed"});
     QCOMPARE(h.prompt.boxes.first().kind, OperatorPrompt::Kind::Information);
-    QVERIFY(!lineBeforeClose);
-    QVERIFY(folderBeforeBox);
-    QCOMPARE(h.logBytes(),
-             QByteArray("2024-03-05 14:07:09    CenterName:North Hall    "
-                        "Subject:Mathematics    LockId:L7    ScannedRfid:303903\r\n"));
+    const QByteArray line("2024-03-05 14:07:09    CenterName:North Hall    "
+                          "Subject:Mathematics    LockId:L7    ScannedRfid:303903\r\n");
+    QCOMPARE(onDiskWhilePacked, line);
+    QCOMPARE(h.logBytes(), line);
     const auto bodies = h.web.sealBodies();
     QCOMPARE(bodies.size(), 1);
     QCOMPARE(bodies.first().value("pointId").toString(), QString("P1"));
     QCOMPARE(bodies.first().value("tableId").toString(), QString("T1"));
     QCOMPARE(bodies.first().value("apId").toString(), QString("L7"));
     QCOMPARE(bodies.first().value("comment").toString(), QString("sealed at desk 2"));
+
+    // Finished once: the same confirmation cannot seal again.
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
+    h.confirmPacking("again");
+    QCOMPARE(h.web.sealBodies().size(), 1);
 }
 
 void WorkflowRunTest::secondScanGoesStraightToTheCentreList()
@@ -418,7 +425,7 @@ void WorkflowRunTest::logNamesTheTagThatFoundTheSealedLock()
     QVERIFY(h.logLines().first().endsWith("LockId:L7    ScannedRfid:303903"));
 }
 
-void WorkflowRunTest::unwritableLogStillReportsPacked()
+void WorkflowRunTest::unwritableLogShowsTheLineBeforePacked()
 {
     WorkflowHarness h;
     seedStandardData(h.web);
@@ -434,10 +441,81 @@ void WorkflowRunTest::unwritableLogStillReportsPacked()
         return;
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression("packing log not written: .*/Varnex/Packlog.txt"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("packing log line lost: "));
     h.sealFirstCentre();
-    QCOMPARE(h.prompt.texts(), QStringList {"Success|Packed"});
+    QCOMPARE(h.prompt.boxes.size(), 2);
+    const ScriptedPrompt::Box warning = h.prompt.boxes.first();
+    QCOMPARE(warning.kind, OperatorPrompt::Kind::Warning);
+    QVERIFY2(warning.text.contains(QDir::toNativeSeparators(blocker + "/Packlog.txt")),
+             qPrintable(warning.text));
+    QVERIFY(warning.text.contains("seal is recorded"));
+    QVERIFY(warning.text.endsWith("2024-03-05 14:07:09    CenterName:North Hall    "
+                                  "Subject:Mathematics    LockId:L7    ScannedRfid:303903"));
+    QCOMPARE(h.prompt.texts().last(), QString("Success|Packed"));
     QCOMPARE(h.web.sealBodies().size(), 1);
     QCOMPARE(QFileInfo(blocker).size(), 0);
+}
+
+void WorkflowRunTest::staleFinishSealsNothing()
+{
+    WorkflowHarness h;
+    seedStandardData(h.web);
+    h.web.setLock("555", FakeWebService::lock("L9", "COMMISSIONED"));
+    h.runToCentres("303903");
+    if (QTest::currentTestFailed())
+        return;
+    h.centreNext(h.dialogs.last().centres.first().data());
+    const ConfirmationId forL7 = h.dialogs.lastConfirmation();
+    const int confirmL7 = h.dialogs.shown.size() - 1;
+
+    // Another tag, another centre: a new confirmation for L9; the first closes.
+    h.scan("555");
+    h.centreNext(h.dialogs.last().centres.at(1).data());
+    const ConfirmationId forL9 = h.dialogs.lastConfirmation();
+    QVERIFY(forL9 != forL7);
+    QVERIFY(h.dialogs.shown.at(confirmL7).closedByWorkflow);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
+    h.confirmPacking(forL7, "stale");
+
+    // A lookup that fails voids the open confirmation too.
+    h.scan("999");
+    h.centreNext(h.dialogs.last().centres.first().data());
+    QCOMPARE(h.prompt.texts(), QStringList {"ERROR|Could not retrieve lock."});
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
+    h.confirmPacking(forL9, "stale");
+    QVERIFY(h.web.sealBodies().isEmpty());
+    QVERIFY(h.logLines().isEmpty());
+
+    // Looked up again, L9 is sealed once, with what its dialog showed.
+    h.scan("555");
+    h.centreNext(h.dialogs.last().centres.at(1).data());
+    QCOMPARE(h.dialogs.last().confirmTexts, (QStringList {"Mathematics", "Central", "MA1_NORC"}));
+    h.confirmPacking(QString());
+    QCOMPARE(h.web.sealBodies().size(), 1);
+    QCOMPARE(h.web.sealBodies().first().value("apId").toString(), QString("L9"));
+    QCOMPARE(h.logLines(),
+             QStringList {"2024-03-05 14:07:09    CenterName:Central    Subject:Mathematics"
+                          "    LockId:L9    ScannedRfid:555"});
+}
+
+void WorkflowRunTest::serviceTextsCannotAddALogLine()
+{
+    WorkflowHarness h;
+    seedStandardData(h.web);
+    h.web.setTimetables({FakeWebService::timetable("T1", 1777881600, 1777892400,
+                                                   "Maths\r\n2024-03-05 14:07:09    CenterName:"
+                                                   "Fake",
+                                                   "MA1")});
+    h.web.setSchedules("T1", {FakeWebService::schedule(11, "P1", "T1", "North\nHall\t", "NH")});
+    h.runToCentres("303903");
+    h.sealFirstCentre();
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(h.logBytes().count('\n'), 1);
+    QCOMPARE(h.logLines(),
+             QStringList {"2024-03-05 14:07:09    CenterName:North Hall     Subject:Maths  "
+                          "2024-03-05 14:07:09    CenterName:Fake    LockId:L7    "
+                          "ScannedRfid:303903"});
 }
 
 QTEST_GUILESS_MAIN(WorkflowRunTest)

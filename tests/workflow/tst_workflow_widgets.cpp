@@ -6,13 +6,19 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "confirmgui.h"
 #include "examcentregui.h"
+#include "linker_wiring.h"
 #include "login.h"
+#include "mainwindow.h"
+#include "messagebox_prompt.h"
+#include "program_shutdown.h"
 #include "timetablegui.h"
 #include "workflow_dialogs_widgets.h"
 #include "workflow_harness.h"
@@ -28,8 +34,11 @@ private slots:
     void init();
     void sealThroughTheDialogs();
     void cancelOnlyClosesTheDialog();
-    void anOlderCentreListStillWorksAfterANewFetch();
+    void scanBringsTheOpenDialogForward();
     void secondClickDuringTheLookupIsIgnored();
+    void fullDiskShowsTheLineToCopy();
+    void closingTheMainWindowEndsTheRun_data();
+    void closingTheMainWindowEndsTheRun();
 
 private:
     template<class T>
@@ -39,6 +48,8 @@ private:
         return open.isEmpty() ? nullptr : qobject_cast<T *>(open.last());
     }
     void loginThroughDialog(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
+    // Logs in, takes the first timetable and centre: the confirm dialog is open.
+    ConfirmGui *runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
 
     QTemporaryDir m_config;
     QTemporaryDir m_work;
@@ -93,6 +104,17 @@ void WorkflowWidgetsTest::loginThroughDialog(WorkflowHarness &h, WidgetWorkflowD
     QTRY_VERIFY(dialog.isNull());
 }
 
+ConfirmGui *WorkflowWidgetsTest::runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets)
+{
+    seedStandardData(h.web);
+    loginThroughDialog(h, widgets);
+    if (QTest::currentTestFailed())
+        return nullptr;
+    click(newest<TimeTableGui>(widgets), "btnTTNext");
+    click(newest<ExamCentreGui>(widgets), "btnCenterNext");
+    return newest<ConfirmGui>(widgets);
+}
+
 void WorkflowWidgetsTest::sealThroughTheDialogs()
 {
     WorkflowHarness h(nullptr);
@@ -106,7 +128,10 @@ void WorkflowWidgetsTest::sealThroughTheDialogs()
     QPointer<TimeTableGui> tables = newest<TimeTableGui>(widgets);
     QVERIFY(tables);
     auto *tableBox = tables->findChild<QComboBox *>("cbxTimeTables");
-    QCOMPARE(items(tableBox), (QStringList {"Mathematics", "Physics"}));
+    // Each item: the subject, then its date and time.
+    QCOMPARE(items(tableBox).replaceInStrings(QRegularExpression(QString::fromUtf8(" \u2014 .*")),
+                                              QString()),
+             (QStringList {"Mathematics", "Physics"}));
     tableBox->setCurrentIndex(0);
     click(tables, "btnTTNext");
     QTRY_VERIFY(tables.isNull());
@@ -166,33 +191,56 @@ void WorkflowWidgetsTest::cancelOnlyClosesTheDialog()
     QVERIFY(h.prompt.boxes.isEmpty());
 }
 
-void WorkflowWidgetsTest::anOlderCentreListStillWorksAfterANewFetch()
+void WorkflowWidgetsTest::scanBringsTheOpenDialogForward()
 {
     WorkflowHarness h(nullptr);
     WidgetWorkflowDialogs widgets(h.linker.get());
     h.linker->setWorkflowDialogs(&widgets);
     seedStandardData(h.web);
-    loginThroughDialog(h, widgets);
-    if (QTest::currentTestFailed())
-        return;
-    click(newest<TimeTableGui>(widgets), "btnTTNext");
-    QPointer<ExamCentreGui> older = newest<ExamCentreGui>(widgets);
-    QVERIFY(older);
-
-    // A second scan fetches the schedules again while the first list is open.
+    h.web.setLock("555", FakeWebService::lock("L9", "COMMISSIONED"));
+    h.keySendsLoopbackService();
     h.scan("303903");
-    QPointer<ExamCentreGui> newer = newest<ExamCentreGui>(widgets);
-    QVERIFY(newer && newer != older);
-    QCOMPARE(widgets.openDialogs().size(), 2);
+    QPointer<login> credentials = newest<login>(widgets);
+    QVERIFY(credentials);
+    QCOMPARE(credentials->windowTitle(), QString("Login - tag 303903"));
 
-    older->findChild<QComboBox *>("cbxCenter")->setCurrentIndex(2);
-    click(older, "btnCenterNext");
+    // More scans while logging in: still one login window, for the last tag.
+    h.scan("777");
+    h.scan("555");
+    QCOMPARE(widgets.openDialogs(), QList<QDialog *> {credentials.data()});
+    QCOMPARE(credentials->windowTitle(), QString("Login - tag 555"));
+    QTest::keyClicks(credentials->findChild<QLineEdit *>("tbxUser"), "packer");
+    QTest::keyClicks(credentials->findChild<QLineEdit *>("tbxPass"), "s3cret");
+    click(credentials, "btnLoginNext");
+    QPointer<TimeTableGui> tables = newest<TimeTableGui>(widgets);
+    QVERIFY(tables);
+    QCOMPARE(tables->windowTitle(), QString("Time Table - tag 555"));
+    click(tables, "btnTTNext");
+
+    // The same at the exam centre list, without fetching it again.
+    QPointer<ExamCentreGui> centres = newest<ExamCentreGui>(widgets);
+    QVERIFY(centres);
+    h.scan("303903");
+    QCOMPARE(widgets.openDialogs(), QList<QDialog *> {centres.data()});
+    QCOMPARE(centres->windowTitle(), QString("Exam Center - tag 303903"));
+    h.scan("555");
+    QCOMPARE(centres->windowTitle(), QString("Exam Center - tag 555"));
+    QCOMPARE(h.web.count("GET /taviservice/examschedule"), 1);
+    centres->findChild<QComboBox *>("cbxCenter")->setCurrentIndex(1);
+    click(centres, "btnCenterNext");
+
+    // A confirmation stays with the tag it looked up.
     QPointer<ConfirmGui> confirm = newest<ConfirmGui>(widgets);
     QVERIFY(confirm);
-    QCOMPARE(confirm->findChild<QLabel *>("lblCenter")->text(), QString("River School"));
-    QCOMPARE(confirm->findChild<QLabel *>("lblLockDesc")->text(), QString("MA1_RS"));
-    QTRY_VERIFY(older.isNull());
-    QVERIFY(newer);
+    QCOMPARE(confirm->windowTitle(), QString("Confirm Details - tag 555"));
+    h.scan("303903");
+    QCOMPARE(widgets.openDialogs(), QList<QDialog *> {confirm.data()});
+    QCOMPARE(confirm->windowTitle(), QString("Confirm Details - tag 555"));
+    click(confirm, "btnFinish");
+    QCOMPARE(h.web.requests().filter("/lock/find/").size(), 1);
+    QCOMPARE(h.logLines(),
+             QStringList {"2024-03-05 14:07:09    CenterName:Central    Subject:Mathematics"
+                          "    LockId:L9    ScannedRfid:555"});
 }
 
 void WorkflowWidgetsTest::secondClickDuringTheLookupIsIgnored()
@@ -226,6 +274,111 @@ void WorkflowWidgetsTest::secondClickDuringTheLookupIsIgnored()
         confirms += qobject_cast<ConfirmGui *>(d) ? 1 : 0;
     QCOMPARE(confirms, 1);
     QTRY_VERIFY(centres.isNull());
+}
+
+void WorkflowWidgetsTest::fullDiskShowsTheLineToCopy()
+{
+    if (!QFileInfo(QStringLiteral("/dev/full")).exists())
+        QSKIP("no /dev/full to stand for a full disk");
+    WorkflowHarness h(nullptr);
+    WidgetWorkflowDialogs widgets(h.linker.get());
+    h.linker->setWorkflowDialogs(&widgets);
+    MessageBoxPrompt boxes;
+    h.linker->setPrompt(&boxes);
+    // Every write to the packing log fails as on a full disk.
+    QVERIFY(QDir().mkpath(PackingLog::settingsFolder()));
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), h.workflow->packingLog().filePath()));
+    QPointer<ConfirmGui> confirm = runToConfirm(h, widgets);
+    QVERIFY(confirm);
+
+    // Each box is read as the operator sees it, then closed with OK.
+    struct Seen
+    {
+        QString title;
+        QString text;
+        bool selectable;
+    };
+    QList<Seen> seen;
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+        const Qt::TextInteractionFlags selectable
+                = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+        seen.append({box->windowTitle(), box->text(),
+                     label && (label->textInteractionFlags() & selectable) == selectable});
+        box->button(QMessageBox::Ok)->click();
+    });
+    reader.start(10);
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("packing log not written: .* No space left on device"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("packing log line lost: "));
+    click(confirm, "btnFinish");
+    reader.stop();
+
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen.at(0).title, QString("Error"));
+    const QString &warning = seen.at(0).text;
+    QVERIFY2(warning.contains(h.workflow->packingLog().filePath()), qPrintable(warning));
+    QVERIFY(warning.contains("No space left on device"));
+    QVERIFY(warning.contains("seal is recorded"));
+    QVERIFY(warning.contains("2024-03-05 14:07:09    CenterName:North Hall    "
+                             "Subject:Mathematics    LockId:L7    ScannedRfid:303903"));
+    QVERIFY(seen.at(0).selectable);
+    QCOMPARE(seen.at(1).title + "|" + seen.at(1).text, QString("Success|Packed"));
+    QCOMPARE(h.web.sealBodies().size(), 1);
+}
+
+void WorkflowWidgetsTest::closingTheMainWindowEndsTheRun_data()
+{
+    QTest::addColumn<bool>("sealWaiting");
+    QTest::newRow("confirmation open") << false;
+    QTest::newRow("seal waiting for its answer") << true;
+}
+
+void WorkflowWidgetsTest::closingTheMainWindowEndsTheRun()
+{
+    QFETCH(bool, sealWaiting);
+    WorkflowHarness h(nullptr);
+    WidgetWorkflowDialogs widgets(h.linker.get());
+    h.linker->setWorkflowDialogs(&widgets);
+    // Wired as in the program.
+    MainWindow window(QStringLiteral(BW_TEST_IMAGES));
+    wireMainWindow(h.linker.get(), &window);
+    ProgramShutdown shutdown(h.linker.get(), &widgets);
+    shutdown.endWhenClosed(&window);
+    window.show();
+    QPointer<ConfirmGui> confirm = runToConfirm(h, widgets);
+    QVERIFY(confirm);
+
+    if (sealWaiting) {
+        // "Finish" was pressed just before: its seal is on its way.
+        h.web.hold("/taviservice/timetable/seal");
+        QTimer::singleShot(0, confirm, [&] { click(confirm, "btnFinish"); });
+        QTimer::singleShot(50, &window, [&] {
+            window.close();
+            h.web.release();
+        });
+    } else {
+        QTimer::singleShot(0, &window, &QWidget::close);
+    }
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    watchdog.start(30000);
+    QCOMPARE(QApplication::exec(), 0);
+
+    QVERIFY(widgets.openDialogs().isEmpty());
+    QVERIFY(h.prompt.boxes.isEmpty());
+    if (sealWaiting) {
+        // The seal the service took still has its line.
+        QCOMPARE(h.web.sealBodies().size(), 1);
+        QCOMPARE(h.logLines().size(), 1);
+    } else {
+        QVERIFY(h.web.sealBodies().isEmpty());
+        QVERIFY(h.logLines().isEmpty());
+    }
 }
 
 QTEST_MAIN(WorkflowWidgetsTest)

@@ -130,7 +130,12 @@ void WorkflowHarness::centreBack()
 
 void WorkflowHarness::confirmPacking(const QString &comment)
 {
-    linker->ConfirmPacking(comment);
+    linker->ConfirmPacking(dialogs.lastConfirmation(), comment);
+}
+
+void WorkflowHarness::confirmPacking(ConfirmationId confirmation, const QString &comment)
+{
+    linker->ConfirmPacking(confirmation, comment);
 }
 
 void WorkflowHarness::confirmBack()

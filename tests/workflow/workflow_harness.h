@@ -46,7 +46,9 @@ public:
     void timetableNext(Timetable *timetable);
     void centreNext(ExamSchedule *centre);
     void centreBack();
+    // "Finish" on the newest confirm dialog, or on the one with this id.
     void confirmPacking(const QString &comment);
+    void confirmPacking(ConfirmationId confirmation, const QString &comment);
     void confirmBack();
 
     // Logs in and picks the first timetable: the exam centre list is open.

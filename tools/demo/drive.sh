@@ -43,11 +43,12 @@ check() { # description command...
     fi
 }
 
-# Id of the visible window titled exactly TITLE, waiting up to SECONDS.
+# Id of the visible window titled exactly TITLE, waiting up to SECONDS. The
+# workflow's dialogs add the scanned tag: "Login - tag 303903".
 window() { # title seconds
     local end=$((SECONDS + $2)) w
     while [ $SECONDS -lt $end ]; do
-        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1)
+        w=$(xdotool search --onlyvisible --name "^$1( - tag [0-9]+)?\$" 2>/dev/null | tail -n 1)
         [ -n "$w" ] && { echo "$w"; return 0; }
         sleep 0.2
     done
@@ -57,7 +58,7 @@ window() { # title seconds
 gone() { # title seconds
     local end=$((SECONDS + $2))
     while [ $SECONDS -lt $end ]; do
-        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        xdotool search --onlyvisible --name "^$1( - tag [0-9]+)?\$" >/dev/null 2>&1 || return 0
         sleep 0.2
     done
     return 1
@@ -82,11 +83,28 @@ click() { # window x y
     sleep 0.4
 }
 
-# Gives the window the keyboard and types text into what has focus there.
-type_into() { # window x y text
-    click "$1" "$2" "$3"
+# The dashboard's top row is its three command buttons, a third of the width
+# each; found from the window's size now, whatever the font or scale.
+press_button() { # window 1|2|3 (Scan Tag, Unlock, Lock)
+    local size w h
+    size=$(size_of "$1")
+    w=${size%x*}
+    h=${size#*x}
+    [ -n "$w" ] && [ -n "$h" ] || return 1
+    click "$1" $((w * (2 * $2 - 1) / 6)) $((h / 8))
+}
+
+# Keys typed into the window, as a person at the keyboard would: dialogs start
+# with the focus in their first field and Tab goes on in reading order.
+keys() { # window key...
     xdotool windowfocus --sync "$1" 2>/dev/null
-    xdotool type --delay 40 "$4"
+    xdotool key --delay 80 "${@:2}"
+    sleep 0.4
+}
+
+type_text() { # window text
+    xdotool windowfocus --sync "$1" 2>/dev/null
+    xdotool type --delay 40 "$2"
     sleep 0.2
 }
 
@@ -115,7 +133,7 @@ dismiss() { # title
 # (then cancelled), "box TITLE" a message box after the exam centre list,
 # "scan-box TITLE" a message box right after the scan.
 next_tag() { # outcome [title]
-    click "$main" 56 56
+    press_button "$main" 1
     key_run 10 expect scan-request 10 >/dev/null || return 1
     if [ "$1" = scan-box ]; then
         dismiss "$2"
@@ -123,10 +141,11 @@ next_tag() { # outcome [title]
     fi
     local w
     w=$(window "Exam Center" 40) || return 1
-    click "$w" 47 241
+    keys "$w" Return
     if [ "$1" = confirm ]; then
+        # From the comment: Finish, Back, Cancel.
         w=$(window "Confirm Details" 20) || return 1
-        click "$w" 227 221
+        keys "$w" Tab Tab Tab Return
         gone "Confirm Details" 10
     else
         dismiss "$2"
@@ -148,49 +167,51 @@ drive_demo() {
     screenshot 01-dashboard "$main"
 
     # Unlock: the key drives its bar to 100, then reports ready.
-    click "$main" 152 56
+    press_button "$main" 2
     check "Unlock reaches the key and the key bar runs to ready" key_run 15 expect bar-done 15
     screenshot 02-after-unlock "$main"
 
     # Manual mode shows the transfer button; the key runs its bar above 128
     # and counts the transfer.
+    # The transfer button follows Lock in the tab order; Unlock has the focus.
     key_run 5 manual on >/dev/null
     sleep 0.5
-    click "$main" 200 150
+    keys "$main" Tab Tab space
     check "manual mode: data transfer runs and is counted" key_run 15 expect transfer-done 15 1
     screenshot 03-after-transfer "$main"
     key_run 5 manual off >/dev/null
 
     # Scan a tag: the key answers with the first lock of its list.
-    click "$main" 56 56
+    press_button "$main" 1
     check "Scan Tag reaches the key" key_run 10 expect scan-request 10
     local w
     w=$(window Login 15)
     check "login dialog" test -n "$w"
     if [ -n "$w" ]; then
         screenshot 04-login "$w"
-        type_into "$w" 180 50 demo
-        type_into "$w" 180 80 packing
-        click "$w" 45 121
+        type_text "$w" demo
+        keys "$w" Tab
+        type_text "$w" packing
+        keys "$w" Return
     fi
     w=$(window "Time Table" 20)
     check "timetable dialog (three pages fetched)" test -n "$w"
     if [ -n "$w" ]; then
         screenshot 05-timetable "$w"
-        click "$w" 47 91
+        keys "$w" Return
     fi
     w=$(window "Exam Center" 40)
     check "exam centre dialog (2,500 centres fetched)" test -n "$w"
     if [ -n "$w" ]; then
         screenshot 06-exam-centre "$w"
-        click "$w" 47 241
+        keys "$w" Return
     fi
     w=$(window "Confirm Details" 20)
     check "confirm dialog" test -n "$w"
     if [ -n "$w" ]; then
-        type_into "$w" 195 160 "Packed by the demo"
+        type_text "$w" "Packed by the demo"
         screenshot 07-confirm "$w"
-        click "$w" 47 221
+        keys "$w" Tab Return
     fi
     w=$(window Success 20)
     check "\"Packed\" shown" test -n "$w"

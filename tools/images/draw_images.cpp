@@ -1,6 +1,9 @@
 // Draws the dashboard's thirteen pictures into a folder (default: BoxwrightImages).
-//   bw_draw_images [output-folder]
-// The committed PNG files are this program's output; run it again after a change.
+//   bw_draw_images [output-folder [scale...]]
+// Each scale (default: 1 and 2) gives one set: "name.png" at 1, "name@<scale>x.png"
+// otherwise, for high-density screens. The pictures are drawn, not resized, so every
+// scale is sharp. The committed PNG files are this program's output; run it again
+// after a change.
 
 #include <QDir>
 #include <QGuiApplication>
@@ -20,9 +23,14 @@ const QColor Orange(255, 120, 0);
 const QColor Grey(110, 110, 110);
 const QColor White(255, 255, 255);
 
+// Pixels per drawing unit of the set being drawn.
+int scale = 1;
+
+// A transparent picture of w x h drawing units; painters on it draw in those units.
 QImage canvas(int w, int h)
 {
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    QImage image(w * scale, h * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
     return image;
 }
@@ -157,6 +165,18 @@ int main(int argc, char **argv)
             = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("BoxwrightImages");
     QDir().mkpath(out);
     QTextStream err(stderr);
+    QList<int> scales;
+    for (int i = 2; i < argc; ++i) {
+        bool ok = false;
+        const int s = QByteArray(argv[i]).toInt(&ok);
+        if (!ok || s < 1 || s > 8) {
+            err << "scale must be 1 to 8: " << argv[i] << '\n';
+            return 2;
+        }
+        scales << s;
+    }
+    if (scales.isEmpty())
+        scales = {1, 2};
 
     const std::pair<const char *, std::function<QImage()>> pictures[] = {
             {"gup.png", [] { return arrow(true, Green); }},
@@ -174,11 +194,17 @@ int main(int argc, char **argv)
             {"white_hand.png", whiteHand},
     };
     int failures = 0;
-    for (const auto &[name, draw] : pictures) {
-        const QString path = QDir(out).filePath(QLatin1String(name));
-        if (!draw().save(path, "PNG")) {
-            err << "cannot write " << path << '\n';
-            ++failures;
+    for (int s : qAsConst(scales)) {
+        scale = s;
+        for (const auto &[name, draw] : pictures) {
+            QString file = QLatin1String(name);
+            if (s > 1)
+                file.replace(QLatin1String(".png"), QStringLiteral("@%1x.png").arg(s));
+            const QString path = QDir(out).filePath(file);
+            if (!draw().save(path, "PNG")) {
+                err << "cannot write " << path << '\n';
+                ++failures;
+            }
         }
     }
     return failures == 0 ? 0 : 1;

@@ -1,5 +1,10 @@
 // Renders the program's views to PNG files, for the README and for review.
 //   bw_screenshots [output-folder] [image-folder]
+// Three sets, each in a folder of its own: "default" (a desktop's default font,
+// 9 points), "font-144dpi" (fonts at 144 dpi: large text without scaling) and
+// "scale-2" (everything twice as large, as on a 200 % screen). Both settings are
+// read once at start, so each set is drawn by a child run of this program:
+//   bw_screenshots --set output-folder image-folder
 // Runs on the offscreen platform; no key, linker or network is involved: the
 // dashboard is driven through the same slots the linker calls.
 
@@ -17,8 +22,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTextStream>
 
 #include <memory>
@@ -54,12 +61,23 @@ void connectedKey(KeyWindow *k)
     k->setTransCount(17);
 }
 
-void dashboards(MainWindow &w, const QString &out)
+// The idle and manual-mode dashboards; with `everyState`, also unlocking, a data
+// transfer and a low battery.
+void dashboards(MainWindow &w, const QString &out, bool everyState)
 {
     KeyWindow *k = w.dashboard();
     w.setLayout(MainWindow::Dashboard);
     connectedKey(k);
     save(&w, out, "dashboard-idle.png");
+
+    w.setLayout(MainWindow::Dashboard);
+    connectedKey(k);
+    k->setManual(true);
+    k->updateLabel(0, QStringLiteral("Manual mode"));
+    k->updateLabelColor(0, QStringLiteral("orange"));
+    save(&w, out, "dashboard-manual.png");
+    if (!everyState)
+        return;
 
     w.setLayout(MainWindow::Dashboard);
     connectedKey(k);
@@ -79,13 +97,6 @@ void dashboards(MainWindow &w, const QString &out)
     save(&w, out, "dashboard-transfer.png");
     for (int channel = 4; channel < 8; ++channel)
         k->TransferBusy(channel);
-
-    w.setLayout(MainWindow::Dashboard);
-    connectedKey(k);
-    k->setManual(true);
-    k->updateLabel(0, QStringLiteral("Manual mode"));
-    k->updateLabelColor(0, QStringLiteral("orange"));
-    save(&w, out, "dashboard-manual.png");
 
     w.setLayout(MainWindow::Dashboard);
     connectedKey(k);
@@ -137,20 +148,68 @@ void dialogs(const QString &out)
     save(&confirm, out, "dialog-confirm.png");
 }
 
+// Draws one set with the settings this process started with.
+int drawSet(int argc, char **argv, const QString &out, const QString &images)
+{
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QApplication app(argc, argv);
+    // The offscreen platform's own default is 12 points; a desktop's is 9.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 9));
+    QDir().mkpath(out);
+
+    MainWindow w(images);
+    save(&w, out, "waiting.png");
+    // Every dashboard state in the default set; the others show how the look scales.
+    dashboards(w, out,
+               qEnvironmentVariableIsEmpty("QT_FONT_DPI")
+                       && qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR"));
+    dialogs(out);
+    return failures == 0 ? 0 : 1;
+}
+
+// Draws every set, each by a child run with its setting in the environment.
+int drawAll(int argc, char **argv, const QString &out, const QString &images)
+{
+    QCoreApplication app(argc, argv);
+    const char *const sets[][3] = {{"default", nullptr, nullptr},
+                                   {"font-144dpi", "QT_FONT_DPI", "144"},
+                                   {"scale-2", "QT_SCALE_FACTOR", "2"}};
+    int status = 0;
+    for (const auto &set : sets) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_FONT_DPI"));
+        env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+        if (set[1])
+            env.insert(QLatin1String(set[1]), QLatin1String(set[2]));
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--set"), QDir(out).filePath(QLatin1String(set[0])), images});
+        if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit
+            || child.exitCode() != 0) {
+            QTextStream(stderr) << "set " << set[0] << " failed\n";
+            status = 1;
+        }
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--set")
+        return drawSet(argc, argv, QString::fromLocal8Bit(argv[2]),
+                       QString::fromLocal8Bit(argv[3]));
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
-    const QString images = argc > 2 ? QString::fromLocal8Bit(argv[2]) : imageFolder();
-    QDir().mkpath(out);
-
-    MainWindow w(images);
-    save(&w, out, "waiting.png");
-    dashboards(w, out);
-    dialogs(out);
-    return failures == 0 ? 0 : 1;
+    QString images = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    if (images.isEmpty()) {
+        QCoreApplication probe(argc, argv);
+        images = imageFolder();
+    }
+    return drawAll(argc, argv, out, QFileInfo(images).absoluteFilePath());
 }
