@@ -5,17 +5,24 @@ function(bw_add_qtest name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
+    bw_add_qtest_run(${name} ${name} TIMEOUT "${T_TIMEOUT}" LABELS "${T_LABELS}" ENV ${T_ENV})
+endfunction()
+
+# bw_add_qtest_run(NAME TARGET [LABELS l] [TIMEOUT s] [ENV K=V ...])
+# A CTest run of the QtTest program TARGET under NAME, e.g. again with other settings.
+function(bw_add_qtest_run name target)
+    cmake_parse_arguments(T "" "TIMEOUT" "LABELS;ENV" ${ARGN})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
     if(WIN32)
         add_test(NAME ${name}
                  COMMAND bash ${PROJECT_SOURCE_DIR}/tools/windows/wine-qtest.sh
-                         $<TARGET_FILE:${name}> ${PROJECT_BINARY_DIR}/test-results)
+                         $<TARGET_FILE:${target}> ${PROJECT_BINARY_DIR}/test-results/${name})
         set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED bw_wineprefix)
         list(APPEND T_ENV ${BW_WINE_ENV})
     else()
-        add_test(NAME ${name} COMMAND ${name})
+        add_test(NAME ${name} COMMAND ${target})
     endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${T_TIMEOUT}

@@ -48,4 +48,12 @@ add_custom_target(bw_windows_runtime ALL
 
 # Tests run under Wine in a prefix of the build's own, made by the first test.
 set(BW_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
-set(BW_WINE_ENV "WINEPREFIX=${BW_WINEPREFIX}" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
+# The offscreen platform of Qt for Windows draws with the fonts in QT_QPA_FONTDIR,
+# the first one for any family it does not find: DejaVu Sans alone, the font the
+# Linux tests get from fontconfig.
+set(BW_TEST_FONTS ${PROJECT_BINARY_DIR}/test-fonts)
+file(GLOB sans /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+     /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf)
+file(COPY ${sans} DESTINATION ${BW_TEST_FONTS})
+set(BW_WINE_ENV "WINEPREFIX=${BW_WINEPREFIX}" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml="
+    "QT_QPA_FONTDIR=Z:${BW_TEST_FONTS}")

@@ -44,7 +44,8 @@ for f in boxwright.exe Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll Qt5Network.dll \
     [ -f "$instdir/$f" ] || fail "$f not installed"
 done
 images=$(find "$instdir/BoxwrightImages" -name '*.png' | wc -l)
-[ "$images" -eq 13 ] || fail "$images images installed, expected 13"
+expected=$(find "$here/../../BoxwrightImages" -name '*.png' | wc -l)
+[ "$images" -eq "$expected" ] || fail "$images images installed, expected $expected"
 link=$(find "$drive/ProgramData" "$drive/users" -name 'Boxwright.lnk' 2>/dev/null | head -n 1)
 [ -n "$link" ] || fail "no Start-menu entry"
 echo "installer check: installed in C:/Program Files/Boxwright, Start-menu entry ${link#"$drive"/}"
@@ -72,6 +73,12 @@ if [ -n "$shot" ]; then
     wine "$shot" "$(winepath -w "$out/waiting-view.png")" || fail "no screenshot"
 fi
 echo "installer check: waiting view shown ($size)"
+
+# One program per user: a second start brings the first forward and ends.
+(cd "$out" && timeout 60 wine "$instdir/boxwright.exe") || fail "a second start did not end by itself"
+windows=$(xdotool search --name "^$title\$" 2>/dev/null | wc -l)
+[ "$windows" -eq 1 ] || fail "$windows windows after a second start"
+echo "installer check: a second start left the first one alone"
 
 echo "installer check: end the session"
 wine wineboot --end-session >/dev/null 2>&1 || true
