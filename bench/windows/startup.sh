@@ -10,16 +10,12 @@ bin=$(realpath "${1:?usage: $0 BIN [ROUNDS]}")
 rounds=${2:-7}
 work=$(mktemp -d)
 export WINEPREFIX=${WINEPREFIX:-$work/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-bash "$(dirname "$0")/../../tools/windows/wine-prefix.sh" "$WINEPREFIX"
+tools=$(cd "$(dirname "$0")/../../tools/windows" && pwd)
+bash "$tools/wine-prefix.sh" "$WINEPREFIX"
 
-Xvfb -displayfd 8 -screen 0 640x480x24 -nolisten tcp 8>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-export DISPLAY=:$(cat "$work/display")
+source "$tools/xvfb.sh"
+start_xvfb "$work"
+trap 'wineserver -k 2>/dev/null || true; kill $xvfb_pid 2>/dev/null || true; rm -rf "$work"' EXIT
 # One wine server for the whole run, so each start pays only for the program.
 wineserver -p
 

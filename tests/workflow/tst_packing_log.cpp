@@ -70,7 +70,8 @@ void PackingLogTest::windowsFolderIsVarnexInRoamingAppData()
     if (QSysInfo::kernelType() != QLatin1String("winnt"))
         QSKIP("Windows only");
     qInfo("packing log folder: %s", qPrintable(m_nativeFolder));
-    QCOMPARE(m_nativeFolder, QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA")) + "/Varnex");
+    QCOMPARE(m_nativeFolder,
+             QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA")) + "/Varnex");
 }
 
 void PackingLogTest::lineFormatIsExact()

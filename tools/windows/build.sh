@@ -55,5 +55,8 @@ step "installer round trip under Wine"
 bash tools/windows/installer-check.sh "$installer" "$build/installer-check" \
     "$build/bin/boxwright-demo-shot.exe"
 
+step "start-up benchmark (figures only)"
+bash bench/windows/startup.sh "$build/bin" 5 || echo "start-up benchmark did not finish"
+
 step "done"
 echo "### windows: all steps passed in $((SECONDS - started)) s"

@@ -51,14 +51,9 @@ link=$(find "$drive/ProgramData" "$drive/users" -name 'Boxwright.lnk' 2>/dev/nul
 echo "installer check: installed in C:/Program Files/Boxwright, Start-menu entry ${link#"$drive"/}"
 
 echo "installer check: start from the Start menu (Xvfb)"
-Xvfb -displayfd 8 -screen 0 640x480x24 -wr -nolisten tcp 8>"$out/display" >"$out/xvfb.log" 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-    [ -s "$out/display" ] && break
-    sleep 0.2
-done
-export DISPLAY=:$(cat "$out/display")
+source "$here/xvfb.sh"
+start_xvfb "$out" -wr # white root: the window's edges show in the screenshot
+trap 'kill $xvfb_pid 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
 (cd "$out" && wine start /unix "$link") &
 window=
 for _ in $(seq 120); do
