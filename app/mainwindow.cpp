@@ -6,12 +6,12 @@
 #include <QBoxLayout>
 #include <QEvent>
 
+#include <utility>
+
 namespace {
 const QSize WaitingSize(250, 150);
 const QSize DashboardSize(310, 400);
 } // namespace
-
-#include <utility>
 
 MainWindow::MainWindow(const QString &imageDir, std::function<void()> beforeTeardown,
                        QWidget *parent)
