@@ -65,6 +65,12 @@ QString usbLink::permissionProblemNode() const
     return permissionNode_;
 }
 
+UsbAccessProblem usbLink::accessProblem() const
+{
+    QMutexLocker guard(&lock_);
+    return accessProblem_;
+}
+
 void usbLink::stop()
 {
     stopping_.store(true);
@@ -91,26 +97,25 @@ void usbLink::sleepSearchInterval()
 
 bool usbLink::tryAttach()
 {
-    QString deniedNode;
+    UsbAccessProblem problem;
     bool opened = false;
     {
         QMutexLocker guard(&lock_);
         opened = device_->reconnect();
-        deniedNode = opened ? QString() : device_->permissionProblem();
-        permissionNode_ = deniedNode;
+        if (!opened)
+            problem = device_->accessProblem();
+        permissionNode_ = problem.node;
+        accessProblem_ = problem;
         if (opened)
             connected_.store(1);
     }
-    if (!deniedNode.isEmpty() && deniedNode != reportedPermissionNode_) {
-        reportedPermissionNode_ = deniedNode;
-        qCWarning(lcUsbLink).noquote()
-                << Q_FUNC_INFO << "The key at" << deniedNode
-                << "cannot be opened: no permission. Install the udev rule for the key "
-                   "(70-boxwright-key.rules) and plug the key in again.";
-        emit permissionProblem(deniedNode);
+    if (!problem.isEmpty() && problem != reportedProblem_) {
+        reportedProblem_ = problem;
+        qCWarning(lcUsbLink).noquote() << Q_FUNC_INFO << problem.detail;
+        emit permissionProblem(problem.node);
     }
     if (opened) {
-        reportedPermissionNode_.clear();
+        reportedProblem_ = UsbAccessProblem();
         assembler_.reset();
         qCDebug(lcUsbLink).noquote() << Q_FUNC_INFO << "Device found";
         emit usbConnected(true);

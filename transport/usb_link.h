@@ -38,6 +38,8 @@ public:
 
     // Node of a key that could not be opened for lack of permission, or empty.
     QString permissionProblemNode() const;
+    // The same problem with the device layer's words for it; empty with the node.
+    UsbAccessProblem accessProblem() const;
 
     // Ends the thread cleanly: unblocks a pending read and joins (bounded).
     // Sends keep working until the object is destroyed.
@@ -56,7 +58,8 @@ public slots:
 signals:
     void received(QByteArray payload);
     void usbConnected(bool stat);
-    // Emitted once per device node that could not be opened for lack of permission.
+    // Emitted once per device node that could not be opened for lack of permission,
+    // and again when the device layer's account of it changes.
     void permissionProblem(QString deviceNode);
 
 protected:
@@ -77,6 +80,7 @@ private:
     QMutex sleepMutex_;
     QWaitCondition sleepWake_;
     std::atomic<bool> stopping_ {false};
-    QString reportedPermissionNode_;
+    UsbAccessProblem reportedProblem_;
     QString permissionNode_; // guarded by lock_
+    UsbAccessProblem accessProblem_; // guarded by lock_
 };
