@@ -118,6 +118,13 @@ line_count() {
 
 main_title="Boxwright v1.0.2"
 
+# Clicks the menu button in the window's top right corner.
+open_program_menu() { # window
+    local width
+    width=$(size_of "$1" | cut -dx -f1)
+    click "$1" $((${width:-310} - 10)) 9
+}
+
 # The demo logged in with password "packing": neither its digest nor any
 # 32-digit hex run (the demo service's tokens) may be in the file.
 diagnostics_clean() { # file
@@ -280,7 +287,7 @@ drive_demo() {
     screenshot 10-replugged "$main"
 
     # The program menu in the window's top right corner.
-    click "$main" 300 9
+    open_program_menu "$main"
     xdotool key Down Return
     w=$(window "About Boxwright" 10)
     check "About box from the program menu" test -n "$w"
@@ -291,7 +298,7 @@ drive_demo() {
         gone "About Boxwright" 10
     fi
     mkdir -p "$out/diagnostics"
-    click "$main" 300 9
+    open_program_menu "$main"
     xdotool key Down Down Return
     w=$(window "Save diagnostics to" 10)
     if [ -n "$w" ]; then
