@@ -1,6 +1,7 @@
 #include "libusb_device.h"
 
 #include "key_probe.h"
+#include "system_usb_device.h"
 #include "usb_log.h"
 
 #include <libusb.h>
@@ -244,4 +245,9 @@ void LibusbDevice::cancelRead()
 QString LibusbDevice::permissionProblem() const
 {
     return permissionNode_;
+}
+
+std::unique_ptr<UsbDevice> makeSystemUsbDevice()
+{
+    return std::make_unique<LibusbDevice>();
 }

@@ -3,6 +3,26 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+
+// A key that was found but cannot be opened, told in the platform's own words.
+struct UsbAccessProblem
+{
+    QString node; // the key's device node or path; empty: no problem
+    QString hint; // one short line for the operator
+    QString detail; // the log line: the node, the cause and what helps
+
+    bool isEmpty() const { return node.isEmpty(); }
+    bool operator==(const UsbAccessProblem &o) const
+    {
+        return node == o.node && hint == o.hint && detail == o.detail;
+    }
+    bool operator!=(const UsbAccessProblem &o) const { return !(*this == o); }
+};
+
+// Name and version of the USB stack the key is reached through, e.g. "libusb 1.0.26".
+// Each device layer defines it.
+QString usbStackDescription();
 
 // What the link knows about the key it currently talks to. Replaced as a whole
 // by every reconnection attempt.
@@ -46,4 +66,20 @@ public:
     // Device node of a key that was found but could not be opened for lack
     // of permission during the latest reconnect(); empty otherwise.
     virtual QString permissionProblem() const { return {}; }
+
+    // The same problem with its cause and what helps. A device layer words it
+    // for its platform; this default only names the node.
+    virtual UsbAccessProblem accessProblem() const
+    {
+        const QString node = permissionProblem();
+        if (node.isEmpty())
+            return {};
+        return {node, QStringLiteral("No access to the key"),
+                QStringLiteral("The key at %1 cannot be opened: no permission.").arg(node)};
+    }
+
+    // Calls onArrival, from any thread, when a key may just have been plugged
+    // in, so the search need not wait for its next round. An empty function
+    // ends the watch; it has ended when the call returns. Thread-safe.
+    virtual void watchArrivals(std::function<void()> onArrival) { (void)onArrival; }
 };
