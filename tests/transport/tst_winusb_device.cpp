@@ -83,9 +83,9 @@ void TestWinUsbDevice::refusesUnusableKeys()
             = FakeWinUsbCalls::standardKey(prefix + std::u16string(255 - prefix.size(), u'a'));
     FakeWinUsbCalls::Key tooLong
             = FakeWinUsbCalls::standardKey(prefix + std::u16string(256 - prefix.size(), u'a'));
-    FakeWinUsbCalls::Key noBulkOut = FakeWinUsbCalls::standardKey(kFirstPath);
-    noBulkOut.interfaces[1].pipes
-            = {{winusb::PipeBulk, 0x81, 64, 0}, {winusb::PipeInterrupt, 0x02, 8, 10}};
+    FakeWinUsbCalls::Key noBulkIn = FakeWinUsbCalls::standardKey(kFirstPath);
+    noBulkIn.interfaces[1].pipes
+            = {{winusb::PipeInterrupt, 0x83, 8, 10}, {winusb::PipeBulk, 0x01, 64, 0}};
     FakeWinUsbCalls::Key unqueryable = FakeWinUsbCalls::standardKey(kFirstPath);
     unqueryable.interfaces[1].settingsFail = true;
     unqueryable.interfaces[2].settingsFail = true;
@@ -97,7 +97,7 @@ void TestWinUsbDevice::refusesUnusableKeys()
         bool opens;
     } cases[] = {{"255-unit path", longest, true},
                  {"256-unit path", tooLong, false},
-                 {"no bulk OUT pipe", noBulkOut, false},
+                 {"no bulk IN pipe", noBulkIn, false},
                  {"interfaces cannot be queried", unqueryable, false}};
     for (const auto &c : cases) {
         Rig rig;
