@@ -29,7 +29,7 @@ QString usbStackDescription();
 struct UsbDeviceRecord
 {
     bool opened = false;
-    QString devicePath; // e.g. /dev/bus/usb/001/002
+    QString devicePath; // e.g. /dev/bus/usb/001/002, or a device interface path on Windows
     int dataInterface = -1; // interface with more than one endpoint; all I/O uses it
     int auxInterface = -1; // interface with at most one endpoint
     uint8_t bulkIn = 0;

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -317,12 +318,14 @@ public:
 
     void watchArrivals(const Guid &guid, std::function<void()> onArrival) override
     {
+        std::lock_guard<std::mutex> guard(watchMutex_);
         arrivals_.start(toGuid(guid), std::move(onArrival));
     }
 
 private:
     HANDLE readEvent_ = nullptr;
     OVERLAPPED read_ {}; // the one read in flight
+    std::mutex watchMutex_; // the watch starts and stops on different threads
     ArrivalWatch arrivals_;
 };
 
