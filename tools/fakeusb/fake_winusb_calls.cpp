@@ -130,6 +130,16 @@ Handle FakeWinUsbCalls::hold(Kind kind, int interfaceIndex)
     return reinterpret_cast<Handle>(id);
 }
 
+bool FakeWinUsbCalls::release(Handle handle, Kind kind)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!find(handle, kind))
+        return false;
+    held_.erase(idOf(handle));
+    handleGeneration_.erase(idOf(handle));
+    return true;
+}
+
 const FakeWinUsbCalls::Held *FakeWinUsbCalls::find(Handle handle, Kind kind) const
 {
     const auto it = held_.find(idOf(handle));
@@ -201,10 +211,10 @@ WinError FakeWinUsbCalls::getInterfaceDetail(Handle set, const InterfaceData &da
 
 void FakeWinUsbCalls::destroyDeviceInfoList(Handle set)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (find(set, Kind::Set))
-        held_.erase(idOf(set));
-    ++searchesDone_;
+    if (release(set, Kind::Set)) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++searchesDone_;
+    }
 }
 
 void *FakeWinUsbCalls::localAlloc(size_t size)
@@ -234,9 +244,7 @@ WinError FakeWinUsbCalls::createFile(const char16_t *path, Handle &file)
 
 void FakeWinUsbCalls::closeHandle(Handle file)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (find(file, Kind::File))
-        held_.erase(idOf(file));
+    release(file, Kind::File);
 }
 
 WinError FakeWinUsbCalls::initialize(Handle file, Handle &iface)
@@ -250,9 +258,7 @@ WinError FakeWinUsbCalls::initialize(Handle file, Handle &iface)
 
 void FakeWinUsbCalls::freeInterface(Handle iface)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (find(iface, Kind::Interface))
-        held_.erase(idOf(iface));
+    release(iface, Kind::Interface);
 }
 
 WinError FakeWinUsbCalls::queryDeviceSpeed(Handle iface, uint8_t &speed)

@@ -90,6 +90,7 @@ private:
         int interfaceIndex = 0; // for an interface handle
     };
     winusb::Handle hold(Kind kind, int interfaceIndex = 0);
+    bool release(winusb::Handle handle, Kind kind); // false: not held as that kind
     const Held *find(winusb::Handle handle, Kind kind) const;
     // The interface behind a handle of the first key, or null once it is gone.
     const Interface *interfaceOf(winusb::Handle iface) const;
