@@ -91,6 +91,14 @@ private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     {
         auto *self = reinterpret_cast<ArrivalWatch *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message == WM_CLOSE && self) {
+            // Notifications end before the window they go to.
+            if (self->registration_)
+                UnregisterDeviceNotification(self->registration_);
+            self->registration_ = nullptr;
+            DestroyWindow(window);
+            return 0;
+        }
         if (message == WM_DESTROY) {
             PostQuitMessage(0);
             return 0;
@@ -131,23 +139,21 @@ private:
         filter.dbcc_size = sizeof filter;
         filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
         filter.dbcc_classguid = guid_;
-        HDEVNOTIFY registration
-                = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-        if (!registration)
+        registration_ = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        if (!registration_)
             qCWarning(lcUsbLink) << Q_FUNC_INFO << "key arrivals not notified, error"
                                  << GetLastError() << "- the search runs once a second";
         ready.set_value(window);
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0)
             DispatchMessageW(&message);
-        if (registration)
-            UnregisterDeviceNotification(registration);
     }
 
     GUID guid_ {};
     std::function<void()> onArrival_;
     std::thread thread_;
     HWND window_ = nullptr;
+    HDEVNOTIFY registration_ = nullptr; // used on the watch thread only
 };
 
 class SystemCalls : public Calls
