@@ -1,6 +1,7 @@
 #include "libusb_device.h"
 
 #include "key_probe.h"
+#include "system_usb_device.h"
 #include "usb_log.h"
 
 #include <libusb.h>
@@ -251,4 +252,9 @@ void LibusbDevice::cancelRead()
     cancelled_.store(true);
     if (readTransfer_)
         libusb_cancel_transfer(readTransfer_);
+}
+
+std::unique_ptr<UsbDevice> makeSystemUsbDevice()
+{
+    return std::make_unique<LibusbDevice>();
 }

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // A key that was found but cannot be opened, told in the platform's own words.
 struct UsbAccessProblem
@@ -28,7 +29,7 @@ QString usbStackDescription();
 struct UsbDeviceRecord
 {
     bool opened = false;
-    QString devicePath; // e.g. /dev/bus/usb/001/002
+    QString devicePath; // e.g. /dev/bus/usb/001/002, or a device interface path on Windows
     int dataInterface = -1; // interface with more than one endpoint; all I/O uses it
     int auxInterface = -1; // interface with at most one endpoint
     uint8_t bulkIn = 0;
@@ -76,4 +77,9 @@ public:
         return {node, QStringLiteral("No access to the key"),
                 QStringLiteral("The key at %1 cannot be opened: no permission.").arg(node)};
     }
+
+    // Calls onArrival, from any thread, when a key may just have been plugged
+    // in, so the search need not wait for its next round. An empty function
+    // ends the watch; it has ended when the call returns. Thread-safe.
+    virtual void watchArrivals(std::function<void()> onArrival) { (void)onArrival; }
 };

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "frame_codec.h"
-#include "libusb_device.h"
+#include "system_usb_device.h"
 #include "usb_log.h"
 
 #include <QMutexLocker>
@@ -12,7 +12,6 @@ Q_LOGGING_CATEGORY(lcUsbLink, "usb_link")
 
 namespace {
 constexpr int kReadBufferSize = 1024;
-constexpr int kSearchIntervalMs = 1000;
 constexpr int kPieceSize = 63;
 constexpr uint8_t kFillerByte = 0x30;
 constexpr unsigned long kJoinTimeoutMs = 2000;
@@ -36,7 +35,7 @@ usbLink *usbLink::get()
 {
     QMutexLocker guard(&g_instanceMutex);
     if (!g_instance)
-        g_instance = new usbLink(std::make_unique<LibusbDevice>());
+        g_instance = new usbLink(makeSystemUsbDevice());
     return g_instance;
 }
 
@@ -86,13 +85,24 @@ void usbLink::stop()
     // A thread that never stops would crash the program at exit; wait it out.
     if (isRunning())
         wait();
+    // After the join, so the thread cannot start the watch again.
+    if (device_)
+        device_->watchArrivals({});
+}
+
+void usbLink::wakeSearch()
+{
+    QMutexLocker guard(&sleepMutex_);
+    searchWoken_ = true;
+    sleepWake_.wakeAll();
 }
 
 void usbLink::sleepSearchInterval()
 {
     QMutexLocker guard(&sleepMutex_);
-    if (!stopping_.load())
-        sleepWake_.wait(&sleepMutex_, kSearchIntervalMs);
+    if (!stopping_.load() && !searchWoken_)
+        sleepWake_.wait(&sleepMutex_, static_cast<unsigned long>(searchIntervalMs_));
+    searchWoken_ = false;
 }
 
 bool usbLink::tryAttach()
@@ -126,6 +136,7 @@ bool usbLink::tryAttach()
 void usbLink::run()
 {
     uint8_t readBuffer[kReadBufferSize];
+    device_->watchArrivals([this] { wakeSearch(); });
     while (!isInterruptionRequested()) {
         if (connected_.load() == 0) {
             tryAttach();

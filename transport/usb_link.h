@@ -26,7 +26,7 @@ public:
     explicit usbLink(std::unique_ptr<UsbDevice> device, QObject *parent = nullptr);
     ~usbLink() override; // stops and joins the thread
 
-    // The single instance; the first call creates it on the libusb device.
+    // The single instance; the first call creates it on the platform's device.
     static usbLink *get();
     // Makes the single instance on another device (demo, tests of the wiring).
     // Returns the existing one unchanged when there already is one.
@@ -44,6 +44,12 @@ public:
     // Ends the thread cleanly: unblocks a pending read and joins (bounded).
     // Sends keep working until the object is destroyed.
     void stop();
+
+    // Runs the next search for the key at once instead of at the end of the
+    // interval (a key was just plugged in). Thread-safe.
+    void wakeSearch();
+    // Pause between two searches while no key is attached; set before start().
+    void setSearchInterval(int ms) { searchIntervalMs_ = ms; }
 
     // Longest payload the link frames.
     static constexpr int kMaxPayload = 1025;
@@ -79,6 +85,8 @@ private:
     mutable QMutex lock_; // serialises sends against the replacement of the record
     QMutex sleepMutex_;
     QWaitCondition sleepWake_;
+    bool searchWoken_ = false; // guarded by sleepMutex_
+    int searchIntervalMs_ = 1000;
     std::atomic<bool> stopping_ {false};
     UsbAccessProblem reportedProblem_;
     QString permissionNode_; // guarded by lock_

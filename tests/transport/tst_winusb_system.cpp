@@ -1,0 +1,70 @@
+// The device layer on Windows' own calls, with no key plugged in.
+
+#include "system_usb_device.h"
+#include "winusb_calls.h"
+
+#include <QtTest>
+
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+constexpr const wchar_t *kWatchWindowClass = L"BoxwrightKeyArrivals";
+
+// Delivers an interface arrival to the watch window as Windows would.
+void deliverArrival(HWND window, const GUID &classGuid)
+{
+    DEV_BROADCAST_DEVICEINTERFACE_W arrival {};
+    arrival.dbcc_size = sizeof arrival;
+    arrival.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    arrival.dbcc_classguid = classGuid;
+    SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival));
+}
+
+} // namespace
+
+class TestWinUsbSystem : public QObject
+{
+    Q_OBJECT
+private slots:
+    void noKeyPresent();
+    void arrivalOfKeyClassWakes();
+};
+
+void TestWinUsbSystem::noKeyPresent()
+{
+    std::unique_ptr<UsbDevice> device = makeSystemUsbDevice();
+    QVERIFY(!device->reconnect());
+    QVERIFY(!device->current().opened);
+    QVERIFY(device->accessProblem().isEmpty());
+}
+
+void TestWinUsbSystem::arrivalOfKeyClassWakes()
+{
+    std::unique_ptr<UsbDevice> device = makeSystemUsbDevice();
+    std::atomic<int> arrivals {0};
+    device->watchArrivals([&arrivals] { ++arrivals; });
+    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, kWatchWindowClass, nullptr);
+    QVERIFY(window);
+
+    GUID keyClass {};
+    static_assert(sizeof keyClass == sizeof winusb::kKeyInterfaceGuid, "GUID layout");
+    std::memcpy(&keyClass, &winusb::kKeyInterfaceGuid, sizeof keyClass);
+    GUID otherClass = keyClass;
+    otherClass.Data1 ^= 1;
+    deliverArrival(window, otherClass);
+    QCOMPARE(arrivals.load(), 0);
+    deliverArrival(window, keyClass);
+    QCOMPARE(arrivals.load(), 1);
+
+    device->watchArrivals({});
+    QVERIFY(!FindWindowExW(HWND_MESSAGE, nullptr, kWatchWindowClass, nullptr));
+}
+
+QTEST_GUILESS_MAIN(TestWinUsbSystem)
+#include "tst_winusb_system.moc"
