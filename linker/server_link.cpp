@@ -2,6 +2,7 @@
 
 #include <QHostInfo>
 #include <QLoggingCategory>
+#include <QThread>
 #include <QUdpSocket>
 
 Q_LOGGING_CATEGORY(lcServerLink, "server_link")
@@ -12,16 +13,29 @@ srvLink *instance = nullptr;
 
 srvLink::srvLink(QObject *parent, Resolver resolver)
     : QObject(parent)
-    , udpSocket(new QUdpSocket(this))
     , resolve(resolver ? std::move(resolver) : Resolver(&srvLink::systemLookup))
+    , sendDrops(lcServerLink())
+    , sendErrors(lcServerLink(), QtDebugMsg)
+    , oversize(lcServerLink(), QtDebugMsg)
+    , relayThread(new QThread(this))
+    , relayContext(new QObject)
+    , udpSocket(new QUdpSocket(relayContext))
 {
-    connect(udpSocket, &QUdpSocket::readyRead, this, &srvLink::handleDataReceived);
+    relayThread->setObjectName(QStringLiteral("relay"));
+    relayContext->moveToThread(relayThread);
+    connect(udpSocket, &QUdpSocket::readyRead, relayContext, [this] { readBatch(); });
+    // The socket goes with its thread, on that thread.
+    connect(relayThread, &QThread::finished, relayContext, &QObject::deleteLater);
+    relayThread->start();
     if (!instance)
         instance = this;
 }
 
 srvLink::~srvLink()
 {
+    // The socket is deleted on its thread as that thread ends, which unbinds it.
+    relayThread->quit();
+    relayThread->wait();
     if (instance == this)
         instance = nullptr;
 }
@@ -29,6 +43,15 @@ srvLink::~srvLink()
 srvLink *srvLink::get()
 {
     return instance;
+}
+
+template<class F>
+void srvLink::onRelayThread(F call)
+{
+    if (QThread::currentThread() == relayThread)
+        call();
+    else
+        QMetaObject::invokeMethod(relayContext, std::move(call), Qt::BlockingQueuedConnection);
 }
 
 QList<QHostAddress> srvLink::systemLookup(const QString &name)
@@ -61,10 +84,15 @@ bool srvLink::resolveHostAddress(const char *name, QHostAddress *out)
     return false;
 }
 
+void srvLink::setReadGate(ReadGate gate)
+{
+    readGate = std::move(gate);
+}
+
 bool srvLink::open(const char *host, int port)
 {
     qCDebug(lcServerLink) << "Opening server connection";
-    if (linkMode == 1)
+    if (linkMode.load() == 1)
         return true;
 
     if (!resolveHostAddress(host, &peerAddress)) {
@@ -80,58 +108,107 @@ bool srvLink::open(const char *host, int port)
     }
     peerPort = port;
 
-    if (udpSocket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(port))) {
+    const QHostAddress peer = peerAddress;
+    bool bound = false;
+    QString error;
+    onRelayThread([&] {
+        bound = bindNow(static_cast<quint16>(port), &error);
+        if (bound) {
+            relayPeer = peer;
+            relayPort = static_cast<quint16>(port);
+        }
+    });
+    if (bound) {
         qCDebug(lcServerLink) << "UDP Connected";
-        linkMode = 1;
+        linkMode.store(1);
         return true;
     }
-    const QString error = udpSocket->errorString();
-    udpSocket->abort();
     qCDebug(lcServerLink) << error;
+    return false;
+}
+
+bool srvLink::bindNow(quint16 port, QString *error)
+{
+    if (udpSocket->bind(QHostAddress::AnyIPv4, port))
+        return true;
+    *error = udpSocket->errorString();
+    udpSocket->abort();
     return false;
 }
 
 bool srvLink::close()
 {
-    if (linkMode == 1) {
+    if (linkMode.load() == 1) {
         qCDebug(lcServerLink) << "Closing UDP connection";
-        udpSocket->abort();
-        linkMode = 0;
+        // Datagrams handed to send() before this still go out first.
+        onRelayThread([this] { udpSocket->abort(); });
+        linkMode.store(0);
     }
     return true;
 }
 
 int srvLink::send(const uint8_t *buff, int len)
 {
-    if (linkMode == 0)
+    if (linkMode.load() == 0)
         return -1;
     if (!buff || len < 0)
         return -1;
-    const qint64 written = udpSocket->writeDatagram(reinterpret_cast<const char *>(buff), len,
-                                                    peerAddress, static_cast<quint16>(peerPort));
-    if (written < 0)
-        qCDebug(lcServerLink) << udpSocket->errorString();
-    return static_cast<int>(written);
+    if (pendingSends.fetch_add(1) >= kMaxPendingSends) {
+        pendingSends.fetch_sub(1);
+        sendDrops.count([] {
+            return QStringLiteral("too many datagrams for the server waiting: dropped");
+        });
+        return -1;
+    }
+    const QByteArray datagram(reinterpret_cast<const char *>(buff), len);
+    QMetaObject::invokeMethod(
+            relayContext,
+            [this, datagram] {
+                pendingSends.fetch_sub(1);
+                writeNow(datagram);
+            },
+            Qt::QueuedConnection);
+    return len;
+}
+
+void srvLink::writeNow(const QByteArray &datagram)
+{
+    // An unbound socket would bind itself to a random port to send: closed means dropped.
+    if (udpSocket->state() != QAbstractSocket::BoundState)
+        return;
+    if (udpSocket->writeDatagram(datagram, relayPeer, relayPort) < 0)
+        sendErrors.count([this] { return udpSocket->errorString(); });
 }
 
 void srvLink::handleDataReceived()
 {
-    if (linkMode == 0)
-        return;
-    // Each datagram is handed on by itself, so none is lost or sent twice; the
-    // receiver may close the link meanwhile, which ends the loop.
-    while (linkMode == 1 && udpSocket->hasPendingDatagrams()) {
+    if (QThread::currentThread() == relayThread)
+        readBatch();
+    else
+        QMetaObject::invokeMethod(
+                relayContext, [this] { readBatch(); }, Qt::QueuedConnection);
+}
+
+void srvLink::readBatch()
+{
+    // A bounded batch per turn; the socket notifies again while more is pending.
+    for (int i = 0; i < kBatch; ++i) {
+        if (udpSocket->state() != QAbstractSocket::BoundState || !udpSocket->hasPendingDatagrams())
+            return;
+        if (readGate && !readGate())
+            return;
         const qint64 size = udpSocket->pendingDatagramSize();
         if (size < 0 || size > rxCapacity) {
             char sink = 0;
             if (udpSocket->readDatagram(&sink, 0) < 0)
-                break;
-            qCDebug(lcServerLink) << "dropped datagram of" << size << "bytes";
+                return;
+            oversize.count(
+                    [size] { return QStringLiteral("dropped datagram of %1 bytes").arg(size); });
             continue;
         }
         const qint64 got = udpSocket->readDatagram(reinterpret_cast<char *>(rxBuffer), rxCapacity);
         if (got < 0)
-            break;
+            return;
         rxLength = static_cast<int>(got);
         emit dataReceived(rxBuffer, rxLength);
     }

@@ -56,9 +56,17 @@ struct FakeUsbDevice::Script
     void setReconnectDelay(int ms);
     // Writes fail (-1) while set.
     void setWritesFail(bool fail);
+    // The next count writes fail (-1); later ones go through.
+    void failNextWrites(int count);
+    // While set, the OUT pipe takes nothing: a write waits until it is cleared
+    // (then goes through) or for timeoutMs (then fails), like a key that NAKs.
+    void setWriteStall(bool stall, int timeoutMs = 2000);
 
     // Every write so far, one entry per transfer.
     QList<QByteArray> writes() const;
+    // The writes from index on.
+    QList<QByteArray> writesFrom(int index) const;
+    int writeCount() const;
     // Waits until at least count writes were made; false on time-out.
     bool waitForWrites(int count, int timeoutMs) const;
     int reconnectCount() const;
@@ -73,13 +81,20 @@ private:
         bool fail = false;
     };
     mutable std::mutex mutex;
-    mutable std::condition_variable changed;
+    // One wake-up per direction, so a write does not wake the reader and a
+    // fed read does not wake whoever waits for writes.
+    mutable std::condition_variable toReader; // reads fed, unplug, cancel
+    mutable std::condition_variable toHost; // writes, reads pending, reconnects
+    mutable std::condition_variable stallEnded;
     std::deque<ReadItem> reads;
     QList<QByteArray> written;
     QString permissionNode;
     bool present = true;
     bool reconnectFails = false;
     bool writesFail = false;
+    int writesToFail = 0;
+    bool writeStall = false;
+    int stallTimeoutMs = 2000;
     bool cancelled = false;
     bool opened = false;
     int reconnects = 0;
