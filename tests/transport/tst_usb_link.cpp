@@ -247,7 +247,12 @@ void TestUsbLink::permissionProblemReportedOnce()
                               QStringList {QStringLiteral("/dev/bus/usb/003/007")}, 2000);
     QTRY_VERIFY_WITH_TIMEOUT(rig.script->reconnectCount() >= 3, 4000);
     QCOMPARE(rig.collector->deniedNodes.size(), 1);
+    // Asked for while a search is under way: answered without waiting for it.
+    rig.script->holdReconnects(true);
+    const int searches = rig.script->reconnectCount();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.script->reconnectCount() > searches, 3000);
     QCOMPARE(rig.link->permissionProblemNode(), QStringLiteral("/dev/bus/usb/003/007"));
+    rig.script->holdReconnects(false);
     QVERIFY(rig.collector->connections.isEmpty());
     rig.script->setPermissionDenied(QString());
     QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, QList<bool> {true}, 2000);

@@ -20,10 +20,11 @@ bool FakeUsbDevice::reconnect()
 {
     int delayMs = 0;
     {
-        std::lock_guard<std::mutex> guard(script_->mutex);
+        std::unique_lock<std::mutex> guard(script_->mutex);
         ++script_->reconnects;
         delayMs = script_->reconnectDelayMs;
         script_->toHost.notify_all();
+        script_->reconnectReleased.wait(guard, [this] { return !script_->reconnectHeld; });
     }
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -155,6 +156,13 @@ void FakeUsbDevice::Script::setReconnectDelay(int ms)
 {
     std::lock_guard<std::mutex> guard(mutex);
     reconnectDelayMs = ms;
+}
+
+void FakeUsbDevice::Script::holdReconnects(bool hold)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    reconnectHeld = hold;
+    reconnectReleased.notify_all();
 }
 
 void FakeUsbDevice::Script::setWritesFail(bool fail)

@@ -54,6 +54,8 @@ struct FakeUsbDevice::Script
     void setPermissionDenied(const QString &node);
     // Each reconnect takes this long (a slow search over many devices).
     void setReconnectDelay(int ms);
+    // While set, a reconnect that starts waits until it is cleared.
+    void holdReconnects(bool hold);
     // Writes fail (-1) while set.
     void setWritesFail(bool fail);
     // The next count writes fail (-1); later ones go through.
@@ -86,11 +88,13 @@ private:
     mutable std::condition_variable toReader; // reads fed, unplug, cancel
     mutable std::condition_variable toHost; // writes, reads pending, reconnects
     mutable std::condition_variable stallEnded;
+    mutable std::condition_variable reconnectReleased;
     std::deque<ReadItem> reads;
     QList<QByteArray> written;
     QString permissionNode;
     bool present = true;
     bool reconnectFails = false;
+    bool reconnectHeld = false;
     bool writesFail = false;
     int writesToFail = 0;
     bool writeStall = false;
