@@ -5,8 +5,10 @@
 #include "netns_pair.h"
 #include "server_link.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 namespace {
@@ -67,6 +69,39 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(echo.echoed(), 1);
         QVERIFY(rig.takeSent().isEmpty());
+    }
+
+    void relayKeepsKeyOrderAndShowsTrafficOnWindowThread()
+    {
+        QList<int> traffic;
+        bool offThread = false;
+        KeyRig rig;
+        QVERIFY(rig.attach());
+        // Our own sends to 127.0.0.1 at the bound port come back to the link.
+        const quint16 port = freeUdpPort();
+        rig.identify("1.6.3", "127.0.0.1", port);
+        QObject::connect(rig.linker.get(), &cLinker::TransferBusy, [&](int direction) {
+            traffic << direction;
+            offThread |= QThread::currentThread() != qApp->thread();
+        });
+        rig.takeSent();
+        // Relay data right behind the connect request, in the same read: it
+        // must not overtake the request and meet a closed link.
+        const QByteArray payload(200, 'r');
+        rig.script->feed(frameOf(hex("01 01 1A 00 00 00 00"))
+                         + frameOf(dataMessage(payload) + QByteArray(1, '\0')));
+        QVERIFY(rig.waitForSent(2));
+        const QList<QByteArray> writes = rig.takeWrites();
+        QByteArray stream;
+        for (const QByteArray &w : writes) {
+            QVERIFY(w.size() <= 63); // the key's software wants 63-byte pieces
+            stream += w;
+        }
+        QCOMPARE(framesIn(stream),
+                 (QList<QByteArray> {hex("00 01 1A 05 00 00 00"), toKey(payload)}));
+        for (int direction : {0, 1, 2, 3})
+            QTRY_VERIFY(traffic.contains(direction));
+        QVERIFY(!offThread);
     }
 
     void burstFromServerReachesKeyOnceInOrder()
