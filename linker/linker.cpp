@@ -7,6 +7,7 @@
 #include "usb_link.h"
 
 #include <QDateTime>
+#include <QTimer>
 
 #include <climits>
 #include <cstring>
@@ -289,8 +290,10 @@ void cLinker::publishRelayState()
 
 void cLinker::noteTraffic(int direction)
 {
-    // One queued call at a time, however many datagrams pass meanwhile.
-    if (pendingTraffic.fetch_or(1 << direction) == 0)
+    // At most one update in flight and one per kTrafficMs, however many
+    // datagrams pass: the arrows stay lit for about a second anyway.
+    pendingTraffic.fetch_or(1 << direction);
+    if (!trafficScheduled.exchange(true))
         QMetaObject::invokeMethod(this, &cLinker::emitTraffic, Qt::QueuedConnection);
 }
 
@@ -301,6 +304,14 @@ void cLinker::emitTraffic()
         if (directions & (1 << direction))
             emit TransferBusy(direction);
     }
+    if (directions == 0) {
+        trafficScheduled.store(false);
+        // Traffic noted just before the flag dropped still gets its update.
+        if (pendingTraffic.load() && !trafficScheduled.exchange(true))
+            emitTraffic();
+        return;
+    }
+    QTimer::singleShot(kTrafficMs, this, &cLinker::emitTraffic);
 }
 
 void cLinker::parseVersion()

@@ -178,6 +178,8 @@ private:
     std::atomic<int> relayState {0};
     EventCounter oversizeDrops;
     std::atomic<int> pendingTraffic {0}; // TransferBusy directions not yet emitted, as bits
+    std::atomic<bool> trafficScheduled {false}; // an update is posted or waits for its turn
+    static constexpr int kTrafficMs = 50;
     std::atomic<int> guiBacklog {0}; // key messages handed to the GUI thread and not yet handled
     // Packing workflow state joins here.
     std::unique_ptr<PackingWorkflow> workflow;

@@ -1,5 +1,7 @@
 #include "server_link.h"
 
+#include "datagram_send.h"
+
 #include <QHostInfo>
 #include <QLoggingCategory>
 #include <QThread>
@@ -14,7 +16,6 @@ srvLink *instance = nullptr;
 srvLink::srvLink(QObject *parent, Resolver resolver)
     : QObject(parent)
     , resolve(resolver ? std::move(resolver) : Resolver(&srvLink::systemLookup))
-    , sendDrops(lcServerLink())
     , sendErrors(lcServerLink(), QtDebugMsg)
     , oversize(lcServerLink(), QtDebugMsg)
     , relayThread(new QThread(this))
@@ -34,6 +35,7 @@ srvLink::srvLink(QObject *parent, Resolver resolver)
 srvLink::~srvLink()
 {
     // The socket is deleted on its thread as that thread ends, which unbinds it.
+    forgetDescriptor();
     relayThread->quit();
     relayThread->wait();
     if (instance == this)
@@ -108,14 +110,15 @@ bool srvLink::open(const char *host, int port)
     }
     peerPort = port;
 
-    const QHostAddress peer = peerAddress;
     bool bound = false;
     QString error;
     onRelayThread([&] {
         bound = bindNow(static_cast<quint16>(port), &error);
         if (bound) {
-            relayPeer = peer;
-            relayPort = static_cast<quint16>(port);
+            QMutexLocker guard(&sendLock);
+            sendDescriptor = udpSocket->socketDescriptor();
+            sendPeer = peerAddress.toIPv4Address();
+            sendPort = static_cast<quint16>(port);
         }
     });
     if (bound) {
@@ -140,44 +143,36 @@ bool srvLink::close()
 {
     if (linkMode.load() == 1) {
         qCDebug(lcServerLink) << "Closing UDP connection";
-        // Datagrams handed to send() before this still go out first.
-        onRelayThread([this] { udpSocket->abort(); });
+        onRelayThread([this] {
+            forgetDescriptor();
+            udpSocket->abort();
+        });
         linkMode.store(0);
     }
     return true;
 }
 
-int srvLink::send(const uint8_t *buff, int len)
+void srvLink::forgetDescriptor()
 {
-    if (linkMode.load() == 0)
-        return -1;
-    if (!buff || len < 0)
-        return -1;
-    if (pendingSends.fetch_add(1) >= kMaxPendingSends) {
-        pendingSends.fetch_sub(1);
-        sendDrops.count([] {
-            return QStringLiteral("too many datagrams for the server waiting: dropped");
-        });
-        return -1;
-    }
-    const QByteArray datagram(reinterpret_cast<const char *>(buff), len);
-    QMetaObject::invokeMethod(
-            relayContext,
-            [this, datagram] {
-                pendingSends.fetch_sub(1);
-                writeNow(datagram);
-            },
-            Qt::QueuedConnection);
-    return len;
+    QMutexLocker guard(&sendLock);
+    sendDescriptor = -1;
 }
 
-void srvLink::writeNow(const QByteArray &datagram)
+int srvLink::send(const uint8_t *buff, int len)
 {
-    // An unbound socket would bind itself to a random port to send: closed means dropped.
-    if (udpSocket->state() != QAbstractSocket::BoundState)
-        return;
-    if (udpSocket->writeDatagram(datagram, relayPeer, relayPort) < 0)
-        sendErrors.count([this] { return udpSocket->errorString(); });
+    if (!buff || len < 0)
+        return -1;
+    std::string error;
+    int64_t sent = -1;
+    {
+        QMutexLocker guard(&sendLock);
+        if (sendDescriptor < 0)
+            return -1;
+        sent = sendDatagram(sendDescriptor, sendPeer, sendPort, buff, len, &error);
+    }
+    if (sent < 0)
+        sendErrors.count([&error] { return QString::fromStdString(error); });
+    return static_cast<int>(sent);
 }
 
 void srvLink::handleDataReceived()

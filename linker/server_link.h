@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QMutex>
 #include <QObject>
 
 #include <atomic>
@@ -18,10 +19,12 @@ class QUdpSocket;
 // arrives there is handed on once, in arrival order.
 //
 // The object lives on the thread that made it (the GUI thread); its socket
-// lives on a relay thread of its own and is only ever touched there. open() and
-// close() wait for that thread, which never blocks on anything else. send() and
-// handleDataReceived() may be called from any thread; datagrams are read on the
-// relay thread, at most kBatch per turn of its event loop.
+// object lives on a relay thread of its own and is only ever used there: it is
+// bound, read and closed on that thread. open() and close() wait for it, and it
+// never blocks on anything else. Datagrams are read on the relay thread, at
+// most kBatch per turn of its event loop. send() may be called from any thread
+// and sends at once on the socket's descriptor, under a lock that close() takes
+// before the socket goes (so no caller waits for the relay thread).
 class srvLink : public QObject
 {
     Q_OBJECT
@@ -36,8 +39,6 @@ public:
     static constexpr int rxCapacity = 1024;
     // Datagrams read per turn of the relay thread's event loop.
     static constexpr int kBatch = 16;
-    // Datagrams handed to send() and not yet written; more are dropped.
-    static constexpr int kMaxPendingSends = 1024;
 
     explicit srvLink(QObject *parent = nullptr, Resolver resolver = {});
     ~srvLink() override;
@@ -64,17 +65,16 @@ signals:
 public slots:
     // Reads what is pending (at most kBatch datagrams) on the relay thread.
     void handleDataReceived();
-    // Hands one datagram to the relay thread, which sends it to the server; the
-    // caller's buffer is copied. Returns len, or -1 when the link is closed or
-    // too many datagrams are waiting. A datagram the socket refuses is logged.
+    // Sends len bytes as one datagram to the server. Bytes sent, a negative
+    // value when the socket refused it (logged), or -1 when the link is closed.
     int send(const uint8_t *buff, int len);
 
 private:
     static QList<QHostAddress> systemLookup(const QString &name);
     // The following run on the relay thread only.
     void readBatch();
-    void writeNow(const QByteArray &datagram);
     bool bindNow(quint16 port, QString *error);
+    void forgetDescriptor();
     template<class F>
     void onRelayThread(F call);
 
@@ -83,17 +83,19 @@ private:
     std::atomic<int> linkMode {0};
     Resolver resolve;
     ReadGate readGate;
-    std::atomic<int> pendingSends {0};
-    EventCounter sendDrops;
     EventCounter sendErrors;
+    // What send() uses; set on the relay thread after a bind, cleared before the
+    // socket is closed.
+    QMutex sendLock;
+    intptr_t sendDescriptor = -1;
+    quint32 sendPeer = 0;
+    quint16 sendPort = 0;
     EventCounter oversize;
 
     QThread *relayThread = nullptr;
     QObject *relayContext = nullptr; // lives on the relay thread, owns the socket
     // Relay thread only:
     QUdpSocket *udpSocket = nullptr;
-    QHostAddress relayPeer;
-    quint16 relayPort = 0;
     uint8_t rxBuffer[rxCapacity] = {};
     int rxLength = 0;
 };

@@ -37,10 +37,10 @@ KeyWriter::~KeyWriter()
 bool KeyWriter::post(QByteArray frame, Pacing pacing, Origin origin, uint64_t connection)
 {
     const int bytes = frame.size();
+    bool fits = false;
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        const bool fits = !stopping_ && int(queue_.size()) < kMaxFrames
-                && queuedBytes_ + bytes <= kMaxBytes;
+        fits = !stopping_ && int(queue_.size()) < kMaxFrames && queuedBytes_ + bytes <= kMaxBytes;
         if (!fits) {
             ++stats_.dropped;
         } else {
@@ -51,9 +51,11 @@ bool KeyWriter::post(QByteArray frame, Pacing pacing, Origin origin, uint64_t co
                 relayPackets_ += packets;
             ++posted_;
             ++stats_.queued;
-            wake_.notify_one();
-            return true;
         }
+    }
+    if (fits) {
+        wake_.notify_one(); // outside the lock: the writer can take it at once
+        return true;
     }
     drops_.count([bytes] {
         return QStringLiteral("queue for the key full: frame of %1 bytes dropped").arg(bytes);

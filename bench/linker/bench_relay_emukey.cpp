@@ -92,7 +92,8 @@ int main(int argc, char **argv)
     if (!EmulatedBus::ensurePreloaded(argc, argv))
         return 1;
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariableIsEmpty("BENCH_DEBUG")) QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    if (qEnvironmentVariableIsEmpty("BENCH_DEBUG"))
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const int rounds = argc > 1 ? std::max(10, atoi(argv[1])) : 500;
     const QString why = NetnsPair::unavailableReason();
     if (!why.isEmpty()) {

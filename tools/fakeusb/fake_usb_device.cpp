@@ -75,20 +75,29 @@ int FakeUsbDevice::readPipe(uint8_t *buf, int capacity)
 
 int FakeUsbDevice::writePipe(const uint8_t *bytes, int n)
 {
-    std::unique_lock<std::mutex> guard(script_->mutex);
+    {
+        std::unique_lock<std::mutex> guard(script_->mutex);
+        if (!acceptWrite(guard, bytes, n))
+            return -1;
+    }
+    script_->toHost.notify_all();
+    return n;
+}
+
+bool FakeUsbDevice::acceptWrite(std::unique_lock<std::mutex> &guard, const uint8_t *bytes, int n)
+{
     if (script_->writeStall
         && !script_->stallEnded.wait_for(guard, std::chrono::milliseconds(script_->stallTimeoutMs),
                                          [&] { return !script_->writeStall || !script_->present; }))
-        return -1;
+        return false;
     if (!script_->present || !script_->opened || script_->writesFail)
-        return -1;
+        return false;
     if (script_->writesToFail > 0) {
         --script_->writesToFail;
-        return -1;
+        return false;
     }
     script_->written.append(QByteArray(reinterpret_cast<const char *>(bytes), n));
-    script_->toHost.notify_all();
-    return n;
+    return true;
 }
 
 const UsbDeviceRecord &FakeUsbDevice::current() const
@@ -111,8 +120,10 @@ QString FakeUsbDevice::permissionProblem() const
 
 void FakeUsbDevice::Script::feed(const QByteArray &bytes)
 {
-    std::lock_guard<std::mutex> guard(mutex);
-    reads.push_back({bytes, false});
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        reads.push_back({bytes, false});
+    }
     toReader.notify_all();
 }
 

@@ -33,6 +33,9 @@ public:
     QString permissionProblem() const override;
 
 private:
+    // Takes the write into the script (waiting out a stall); false when it fails.
+    bool acceptWrite(std::unique_lock<std::mutex> &guard, const uint8_t *bytes, int n);
+
     std::shared_ptr<Script> script_;
     UsbDeviceRecord record_;
 };
