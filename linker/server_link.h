@@ -63,7 +63,8 @@ signals:
     void dataReceived(const uint8_t *buff, int len);
 
 public slots:
-    // Reads what is pending (at most kBatch datagrams) on the relay thread.
+    // Reads what is pending (at most kBatch datagrams) on the relay thread;
+    // from another thread it asks the relay thread to.
     void handleDataReceived();
     // Sends len bytes as one datagram to the server. Bytes sent, a negative
     // value when the socket refused it (logged), or -1 when the link is closed.
@@ -71,12 +72,14 @@ public slots:
 
 private:
     static QList<QHostAddress> systemLookup(const QString &name);
-    // The following run on the relay thread only.
-    void readBatch();
-    bool bindNow(quint16 port, QString *error);
-    void forgetDescriptor();
+    // Runs call on the relay thread and waits for it.
     template<class F>
     void onRelayThread(F call);
+    // On the relay thread only.
+    void readBatch();
+    bool bindNow(quint16 port, QString *error);
+    // Stops send() from using the descriptor; before the socket closes.
+    void forgetDescriptor();
 
     QHostAddress peerAddress;
     int peerPort = 0;
