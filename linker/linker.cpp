@@ -224,36 +224,42 @@ bool cLinker::relayFromKey(const QByteArray &payload)
 void cLinker::sendUSB(const uint8_t *buff, int len)
 {
     emit TransferBusy(3);
-    if (keyNotReady == 1)
+    if (keyNotReady == 1 || !fitsKeyMessage(len))
         return;
-    if (len > maxRelayPayload) {
-        dropOversize(len);
-        return;
-    }
-    KMsg msg(MSG_DATA);
-    msg.add<KTagBytes>(TAG_DATA, buff, len);
-    sendMessage(msg);
+    sendMessage(*dataMessage(buff, len));
 }
 
 void cLinker::relayFromServer(const uint8_t *buff, int len)
 {
     noteTraffic(3);
     const int state = relayState.load();
-    if (!(state & KeyReady))
+    if (!(state & KeyReady) || !fitsKeyMessage(len))
         return;
-    if (len > maxRelayPayload) {
-        dropOversize(len);
-        return;
-    }
-    KMsg msg(MSG_DATA);
-    msg.add<KTagBytes>(TAG_DATA, buff, len);
     uint8_t out[1025];
-    const int n = msg.serialize(out, 1024);
+    const int n = dataMessage(buff, len)->serialize(out, 1024);
     if (n == 0)
         return;
     out[n] = 0; // filler byte
     noteTraffic(0);
     queueForKey(out, n + 1, state & PacedKey, true);
+}
+
+std::unique_ptr<KMsg> cLinker::dataMessage(const uint8_t *buff, int len)
+{
+    auto msg = std::make_unique<KMsg>(MSG_DATA);
+    msg->add<KTagBytes>(TAG_DATA, buff, len);
+    return msg;
+}
+
+bool cLinker::fitsKeyMessage(int len)
+{
+    if (len <= maxRelayPayload)
+        return true;
+    oversizeDrops.count([len] {
+        return QStringLiteral("server payload of %1 bytes does not fit a key message, dropped")
+                .arg(len);
+    });
+    return false;
 }
 
 int cLinker::sendMessage(const KMsg &msg)
@@ -273,14 +279,6 @@ int cLinker::queueForKey(const uint8_t *payload, int n, bool paced, bool fromRel
         return usbLink::NotAttached;
     return usb->queueFrame(payload, n, paced ? KeyWriter::Pacing::Pieces : KeyWriter::Pacing::Whole,
                            fromRelay ? KeyWriter::Origin::Relay : KeyWriter::Origin::Program);
-}
-
-void cLinker::dropOversize(int len)
-{
-    oversizeDrops.count([len] {
-        return QStringLiteral("server payload of %1 bytes does not fit a key message, dropped")
-                .arg(len);
-    });
 }
 
 void cLinker::publishRelayState()

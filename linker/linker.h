@@ -143,7 +143,10 @@ private:
     enum RelayState { KeyReady = 1, PacedKey = 2 };
     void publishRelayState();
     void noteTraffic(int direction);
-    void dropOversize(int len);
+    // Payload from the server that does not fit one message to the key is
+    // dropped (counted, logged at most once a second).
+    bool fitsKeyMessage(int len);
+    static std::unique_ptr<KMsg> dataMessage(const uint8_t *buff, int len);
     int queueForKey(const uint8_t *payload, int n, bool paced, bool fromRelay);
     void handleRequset(KMsg *msg);
     bool connectServer(bool open);

@@ -186,22 +186,11 @@ int main(int argc, char **argv)
     // The per-message debug lines would dominate the figures.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const int rounds = argc > 1 ? std::max(10, atoi(argv[1])) : 5000;
-    const QString why = NetnsPair::unavailableReason();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "skipped: %s\n", qPrintable(why));
-        return 0;
-    }
-    NetnsPair net;
-    QString error;
-    if (!net.setUp(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 2;
-    }
-    const quint16 port = freeUdpPort();
-    const int fd = net.udpSocketInside(port);
-    if (fd < 0)
-        return 2;
-    UdpEcho echo(fd);
+    EchoNamespace ns;
+    if (!ns.up())
+        return ns.exitCode;
+    const NetnsPair &net = ns.net;
+    const quint16 port = ns.port;
 
     auto script = std::make_shared<FakeUsbDevice::Script>();
     usbLink link(std::make_unique<FakeUsbDevice>(script));

@@ -92,25 +92,13 @@ int main(int argc, char **argv)
     if (!EmulatedBus::ensurePreloaded(argc, argv))
         return 1;
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariableIsEmpty("BENCH_DEBUG"))
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const int rounds = argc > 1 ? std::max(10, atoi(argv[1])) : 500;
-    const QString why = NetnsPair::unavailableReason();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "skipped: %s\n", qPrintable(why));
-        return 0;
-    }
-    NetnsPair net;
-    QString error;
-    if (!net.setUp(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 2;
-    }
-    const quint16 port = freeUdpPort();
-    const int fd = net.udpSocketInside(port);
-    if (fd < 0)
-        return 2;
-    UdpEcho echo(fd);
+    EchoNamespace ns;
+    if (!ns.up())
+        return ns.exitCode;
+    const NetnsPair &net = ns.net;
+    const quint16 port = ns.port;
     EmulatedBus bus;
     std::printf("relay round trip on the emulated key, %d rounds each, medians:\n", rounds);
     for (const char *sw : {"9.6.2", "1.6.3"}) {

@@ -303,17 +303,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const bool quick = app.arguments().contains(QStringLiteral("--quick"));
-    const QString why = NetnsPair::unavailableReason();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "skipped: %s\n", qPrintable(why));
-        return 0;
-    }
     NetnsPair net;
-    QString error;
-    if (!net.setUp(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 2;
-    }
+    int exitCode = 0;
+    if (!setUpNamespace(net, exitCode))
+        return exitCode;
     const Scenario scenarios[] = {
             {"key 9.6.2, 100,000 x 16 B in 10 s", "9.6.2", 100000, 16, false},
             {"paced key 1.6.3, 100,000 x 16 B in 10 s", "1.6.3", 100000, 16, false},

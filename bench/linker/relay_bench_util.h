@@ -5,6 +5,7 @@
 
 #include "frame_codec.h"
 #include "kmsg.h"
+#include "netns_pair.h"
 
 #include <QByteArray>
 #include <QEventLoop>
@@ -13,8 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -34,6 +37,41 @@ inline double median(std::vector<double> v)
     std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
     return v[v.size() / 2];
 }
+
+// Makes the relay server's network namespace. False when the program cannot
+// go on, with its exit code (0: skipped, for lack of root).
+inline bool setUpNamespace(NetnsPair &net, int &exitCode)
+{
+    const QString why = NetnsPair::unavailableReason();
+    QString error;
+    if (why.isEmpty() && net.setUp(&error))
+        return true;
+    std::fprintf(stderr, "%s%s\n",
+                 why.isEmpty() ? "" : "skipped: ", qPrintable(why.isEmpty() ? error : why));
+    exitCode = why.isEmpty() ? 2 : 0;
+    return false;
+}
+
+// The relay server's namespace with an echo server in it on a free port.
+struct EchoNamespace
+{
+    NetnsPair net;
+    quint16 port = 0;
+    std::unique_ptr<UdpEcho> echo;
+    int exitCode = 0; // when up() fails
+
+    bool up()
+    {
+        if (!setUpNamespace(net, exitCode))
+            return false;
+        port = freeUdpPort();
+        const int fd = net.udpSocketInside(port);
+        if (fd >= 0)
+            echo = std::make_unique<UdpEcho>(fd);
+        exitCode = echo ? 0 : 2;
+        return bool(echo);
+    }
+};
 
 // One key message as the key puts it on the wire: message, filler byte, frame.
 inline QByteArray framed(const KMsg &msg)
