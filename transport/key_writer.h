@@ -45,7 +45,7 @@ public:
     static constexpr int kMaxFrames = 1024;
     static constexpr int kMaxBytes = 512 * 1024;
     // Relay share of the queue, in 63-byte packets: a paced key takes about
-    // 50 ms for them, so a reply queued behind them still goes out at once.
+    // 50 ms for them, which bounds how long a reply waits behind relay data.
     static constexpr int kRelayPackets = 48;
     // How long the destructor keeps writing what is still queued.
     static constexpr int kDrainMs = 2000;
