@@ -7,7 +7,8 @@
 // written to the key, and the longest stall of the GUI thread's event loop (a
 // 5 ms timer). Scenarios: a 9.6.2 key, a paced 1.6.3 key, a key whose OUT pipe
 // stalls (every write times out after 2 s) for the whole flood, and a paced key
-// flooded with 1,000-byte datagrams.
+// flooded with 1,000-byte datagrams. Last, without a flood: one key request
+// that asks for 255 answers at once.
 //
 // Run explicitly (root, for the namespace); not part of the test run. Exits 1
 // when a bound is broken: a query not answered at the key within 100 ms (for
@@ -284,6 +285,33 @@ bool runScenario(const Scenario &s, NetnsPair &net, int scale, Result &r)
     return true;
 }
 
+// One request with 255 query ends asks for 255 answers: how long the GUI
+// thread is busy with it, and when the last answer reaches a paced key.
+bool manyAnswers(double &guiMs, double &allAtKeyMs)
+{
+    auto script = std::make_shared<FakeUsbDevice::Script>();
+    usbLink link(std::make_unique<FakeUsbDevice>(script));
+    cLinker linker(&link);
+    if (!spinUntil([&] { return script->writeCount() > 0; }, 5000))
+        return false;
+    script->feed(identityFrame("1.6.3", "127.0.0.1", freeUdpPort()));
+    spinUntil([&] { return linker.isKeyReady(); }, 5000);
+    link.writer().flush(2000);
+    const int before = script->writeCount();
+    KMsg request(MSG_REQUEST);
+    for (int i = 0; i < 255; ++i)
+        request.add<KTagNull>(TAG_QUERY_END);
+    uint8_t bytes[kMsgMaxSize];
+    const int n = request.serialize(bytes, sizeof bytes);
+    const auto start = Clock::now();
+    linker.receiveUSB(QByteArray(reinterpret_cast<const char *>(bytes), n));
+    guiMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    // Each answer is a frame of about 15 bytes: one piece, one write.
+    const bool ok = script->waitForWrites(before + 255, 10000);
+    allAtKeyMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return ok;
+}
+
 double maxOf(const std::vector<double> &v)
 {
     return v.empty() ? -1 : *std::max_element(v.begin(), v.end());
@@ -341,5 +369,14 @@ int main(int argc, char **argv)
         std::printf("  %s\n", ok ? "within bounds" : "BOUNDS BROKEN");
         withinBounds = withinBounds && ok;
     }
+    double guiMs = 0;
+    double allAtKeyMs = 0;
+    const bool answered = manyAnswers(guiMs, allAtKeyMs);
+    std::printf("paced key 1.6.3, one request with 255 query ends\n");
+    std::printf("  GUI thread busy %.1f ms; all 255 answers at the key after %.1f ms%s\n", guiMs,
+                allAtKeyMs, answered ? "" : " (NOT all answered)");
+    const bool ok = answered && guiMs <= 50;
+    std::printf("  %s\n", ok ? "within bounds" : "BOUNDS BROKEN");
+    withinBounds = withinBounds && ok;
     return withinBounds ? 0 : 1;
 }
