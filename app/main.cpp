@@ -3,9 +3,12 @@
 #include "instance_guard.h"
 #include "linker.h"
 #include "linker_wiring.h"
+#include "log_capture.h"
 #include "mainwindow.h"
 #include "messagebox_prompt.h"
 #include "permission_notice.h"
+#include "program_identity.h"
+#include "program_menu.h"
 #include "program_shutdown.h"
 #include "session_end.h"
 #include "single_instance.h"
@@ -22,12 +25,20 @@ int main(int argc, char **argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    if (const std::optional<int> answered = answerInformationOptions(argc, argv))
+        return *answered;
     qSetMessagePattern(
             QStringLiteral("%{if-category}%{category}: %{endif}%{function}: %{message}"));
     // Sharp at any scale: layouts and fonts scale with the screen, pictures use "@2x" files.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // The latest output, for "Save diagnostics...".
+    LogRing logRing;
+    LogCapture logCapture(logRing);
     QApplication app(argc, argv);
+    if (const std::optional<int> refused = refuseUnknownOptions(QCoreApplication::arguments()))
+        return *refused;
+    setProgramIdentity();
     // One program per user owns the key; a second start brings the first forward.
     SingleInstance instance;
     int instanceExit = 0;
@@ -65,6 +76,7 @@ int main(int argc, char **argv)
         QObject::connect(&termination, &TerminationSignals::terminationRequested, shutdown.get(),
                          &ProgramShutdown::request);
         new FirstPaintNotice(&window, sinceStart);
+        new ProgramMenu(&window, linker, usbLink::get(), &logRing);
 
         window.show();
         exitCode = app.exec();

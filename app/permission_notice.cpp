@@ -5,23 +5,19 @@
 
 #include <QTimer>
 
-PermissionNotice::PermissionNotice(std::function<QString()> source, QObject *parent, int pollMs)
+PermissionNotice::PermissionNotice(std::function<UsbAccessProblem()> source, QObject *parent,
+                                   int pollMs)
     : QObject(parent)
     , source_(std::move(source))
     , poll_(new QTimer(this))
 {
-    connect(poll_, &QTimer::timeout, this, [this] { show(source_ ? source_() : QString()); });
+    connect(poll_, &QTimer::timeout, this, &PermissionNotice::deviceDenied);
     poll_->start(pollMs);
 }
 
-QString PermissionNotice::hintText()
+void PermissionNotice::deviceDenied()
 {
-    return tr("No access to the key: udev rule %1 missing").arg(QLatin1String(kUdevRulesFile));
-}
-
-void PermissionNotice::deviceDenied(const QString &node)
-{
-    show(node);
+    show(source_ ? source_().hint : QString());
 }
 
 void PermissionNotice::keyConnected(bool attached)
@@ -30,12 +26,8 @@ void PermissionNotice::keyConnected(bool attached)
         show(QString());
 }
 
-void PermissionNotice::show(const QString &node)
+void PermissionNotice::show(const QString &hint)
 {
-    if (node == node_)
-        return;
-    node_ = node;
-    const QString hint = node.isEmpty() ? QString() : hintText();
     if (hint == hint_)
         return;
     hint_ = hint;
@@ -44,7 +36,7 @@ void PermissionNotice::show(const QString &node)
 
 PermissionNotice *wirePermissionNotice(usbLink *link, WaitWindow *view)
 {
-    auto *notice = new PermissionNotice([link] { return link->permissionProblemNode(); }, view);
+    auto *notice = new PermissionNotice([link] { return link->accessProblem(); }, view);
     // The link's signals come from its own thread and are queued to this one.
     QObject::connect(link, &usbLink::permissionProblem, notice, &PermissionNotice::deviceDenied);
     QObject::connect(link, &usbLink::usbConnected, notice, &PermissionNotice::keyConnected);

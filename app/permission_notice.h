@@ -1,5 +1,7 @@
 #pragma once
 
+#include "usb_device.h"
+
 #include <QObject>
 #include <QString>
 
@@ -9,38 +11,34 @@ class QTimer;
 class usbLink;
 class WaitWindow;
 
-// The udev rule that lets the logged-in user open the key.
-constexpr const char *kUdevRulesFile = "70-boxwright-key.rules";
-
-// Turns "the key is there but cannot be opened" into the waiting view's hint
-// line, and clears it once the link no longer reports the problem (access
-// granted, or the key unplugged). The link keeps searching meanwhile, so access
-// granted while the program runs connects without a restart.
+// Shows "the key is there but cannot be opened" as the waiting view's hint line,
+// in the device layer's words, and clears it once the link no longer reports
+// the problem (access granted, or the key unplugged). The link keeps searching
+// meanwhile, so access granted while the program runs connects without a restart.
 class PermissionNotice : public QObject
 {
     Q_OBJECT
 public:
-    // source: the node the link currently cannot open, or empty. Asked every
-    // pollMs, which also catches a report made before anything was connected.
-    explicit PermissionNotice(std::function<QString()> source, QObject *parent = nullptr,
+    // source: the problem the link currently reports, or an empty one. Asked
+    // every pollMs, which also catches a report made before anything was connected.
+    explicit PermissionNotice(std::function<UsbAccessProblem()> source, QObject *parent = nullptr,
                               int pollMs = 1000);
 
     QString hint() const { return hint_; }
-    static QString hintText();
 
 public slots:
-    void deviceDenied(const QString &node);
+    // The link reported a problem: ask the source for its words at once.
+    void deviceDenied();
     void keyConnected(bool attached);
 
 signals:
     void hintChanged(const QString &hint);
 
 private:
-    void show(const QString &node);
+    void show(const QString &hint);
 
-    std::function<QString()> source_;
+    std::function<UsbAccessProblem()> source_;
     QTimer *poll_;
-    QString node_;
     QString hint_;
 };
 

@@ -6,6 +6,8 @@
 #   lib/udev/rules.d/70-boxwright-key.rules        grants the seat user access to the key
 #   share/applications/boxwright.desktop
 #   share/icons/hicolor/scalable/apps/boxwright.svg
+#   share/man/man1/boxwright.1.gz                  manual page       (Linux)
+#   share/doc/boxwright/{copyright,changelog.gz}   Debian's doc files (Linux)
 #
 # udev only reads rules and runs programs from its own folder (/usr/lib/udev on a
 # merged-/usr system), which is why those two paths are not the usual libdir.
@@ -37,9 +39,28 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/BoxwrightImages
         DESTINATION ${CMAKE_INSTALL_DATADIR}/boxwright
         FILES_MATCHING PATTERN "*.png")
 
+# Linux only: the manual page and the files Debian wants beside every package,
+# compressed as lintian expects (gzip -9, no time stamp).
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    set(BW_DOC_BUILD_DIR ${PROJECT_BINARY_DIR}/packaging)
+    configure_file(${BW_PACKAGING_DIR}/boxwright.1.in ${BW_DOC_BUILD_DIR}/boxwright.1 @ONLY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${BW_PACKAGING_DIR}/changelog)
+    foreach(doc ${BW_DOC_BUILD_DIR}/boxwright.1 ${BW_PACKAGING_DIR}/changelog)
+        get_filename_component(name ${doc} NAME)
+        execute_process(COMMAND gzip -9nc ${doc} OUTPUT_FILE ${BW_DOC_BUILD_DIR}/${name}.gz
+                        RESULT_VARIABLE rc)
+        if(NOT rc EQUAL 0)
+            message(FATAL_ERROR "gzip ${doc} failed")
+        endif()
+    endforeach()
+    install(FILES ${BW_DOC_BUILD_DIR}/boxwright.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${BW_PACKAGING_DIR}/copyright ${BW_DOC_BUILD_DIR}/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/boxwright)
+endif()
+
 set(CPACK_PACKAGE_NAME boxwright)
-set(CPACK_PACKAGE_VENDOR "Boxwright developers")
-set(CPACK_PACKAGE_CONTACT "Boxwright developers <boxwright-dev@localhost>")
+set(CPACK_PACKAGE_VENDOR "Boxwright team")
+set(CPACK_PACKAGE_CONTACT "Boxwright team <team@boxwright.dev>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Companion program for the USB seal key")
 set(CPACK_PACKAGE_DESCRIPTION

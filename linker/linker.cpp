@@ -7,6 +7,7 @@
 #include "usb_link.h"
 
 #include <QDateTime>
+#include <QTimer>
 
 #include <climits>
 #include <cstring>
@@ -22,20 +23,28 @@ cLinker::cLinker(usbLink *link, QObject *parent)
     : QThread(parent)
     , usb(link)
     , clock([] { return static_cast<int64_t>(QDateTime::currentSecsSinceEpoch()); })
+    , oversizeDrops(lcLinker(), QtDebugMsg)
 {
     if (!instance)
         instance = this;
 
-    if (usb) {
-        connect(usb, &usbLink::received, this, &cLinker::receiveUSB);
-        connect(usb, &usbLink::usbConnected, this, &cLinker::tryConnectKey);
-    }
-
     serverLink = srvLink::get();
     if (!serverLink)
         serverLink = new srvLink(this);
-    connect(serverLink, &srvLink::dataReceived, this, &cLinker::sendUSB);
+    // Relay payload from the server goes straight from the relay thread to the
+    // key's writer, and waits in the socket while the writer's relay share is full.
+    connect(serverLink, &srvLink::dataReceived, this, &cLinker::relayFromServer,
+            Qt::DirectConnection);
     connect(this, &cLinker::sendToServer, serverLink, &srvLink::send);
+
+    if (usb) {
+        srvLink *relay = serverLink;
+        serverLink->setReadGate([link] { return link->writer().relayHasRoom(); });
+        usb->writer().setRelayRoomCallback([relay] { relay->handleDataReceived(); });
+        usb->setPayloadTap([this](const QByteArray &payload) { return relayFromKey(payload); });
+        connect(usb, &usbLink::received, this, &cLinker::receiveFromLink);
+        connect(usb, &usbLink::usbConnected, this, &cLinker::tryConnectKey);
+    }
 
     if (usb && !usb->isRunning())
         usb->start(QThread::NormalPriority);
@@ -43,13 +52,26 @@ cLinker::cLinker(usbLink *link, QObject *parent)
 
 cLinker::~cLinker()
 {
+    // Nothing from the relay threads reaches this object from here on.
+    if (usb) {
+        usb->setPayloadTap({});
+        usb->writer().setRelayRoomCallback({});
+    }
+    if (serverLink && serverLink->parent() == this) {
+        delete serverLink;
+        serverLink = nullptr;
+    } else if (serverLink) {
+        disconnect(serverLink, nullptr, this, nullptr);
+    }
+
     if (keyNotReady == 0)
         qCDebug(lcLinker) << "Disconnect KEY";
     KMsg bye(MSG_REQUEST);
     bye.add<KTagUInt8>(TAG_DISCONNECT, 0);
     sendMessage(bye);
 
-    // The link's thread ends cleanly: its pending read is cancelled and joined.
+    // The link's thread ends cleanly: its pending read is cancelled and joined,
+    // and what is queued for the key (the goodbye above) is written.
     if (usb) {
         usb->stop();
         qCDebug(lcLinker) << "usbLink::get()->stop()";
@@ -104,6 +126,7 @@ void cLinker::disConnectKey()
     qCDebug(lcLinker) << "Try Disconnect key";
     sendRequest(MSG_REQUEST, TAG_DISCONNECT);
     keyNotReady = 1;
+    publishRelayState();
     emit setLayout(0);
 }
 
@@ -142,6 +165,12 @@ void cLinker::requestTransfer()
     sendMessage(msg);
 }
 
+void cLinker::receiveFromLink(QByteArray payload)
+{
+    receiveUSB(std::move(payload));
+    guiBacklog.fetch_sub(1);
+}
+
 void cLinker::receiveUSB(QByteArray payload)
 {
     emit TransferBusy(1);
@@ -171,19 +200,66 @@ void cLinker::receiveUSB(QByteArray payload)
     }
 }
 
+bool cLinker::relayFromKey(const QByteArray &payload)
+{
+    const auto *bytes = reinterpret_cast<const uint8_t *>(payload.constData());
+    std::unique_ptr<KMsg> msg;
+    // Only relay data, and only while nothing from the key waits for the GUI
+    // thread, so the server sees it in the order the key sent it.
+    if (guiBacklog.load() == 0 && !payload.isEmpty() && bytes[0] == MSG_DATA)
+        msg = KMsg::parse(bytes, payload.size());
+    if (!msg || msg->type() != MSG_DATA) {
+        guiBacklog.fetch_add(1);
+        return false;
+    }
+    noteTraffic(1);
+    if (const KTag *tag = msg->first()) {
+        uint8_t data[1024];
+        serverLink->send(data, tag->getBytes(data, sizeof data));
+        noteTraffic(2);
+    }
+    return true;
+}
+
 void cLinker::sendUSB(const uint8_t *buff, int len)
 {
     emit TransferBusy(3);
-    if (keyNotReady == 1)
+    if (keyNotReady == 1 || !fitsKeyMessage(len))
         return;
-    if (len > maxRelayPayload) {
-        qCDebug(lcLinker) << "server payload of" << len
-                          << "bytes does not fit a key message, dropped";
+    sendMessage(*dataMessage(buff, len));
+}
+
+void cLinker::relayFromServer(const uint8_t *buff, int len)
+{
+    noteTraffic(3);
+    const int state = relayState.load();
+    if (!(state & KeyReady) || !fitsKeyMessage(len))
         return;
-    }
-    KMsg msg(MSG_DATA);
-    msg.add<KTagBytes>(TAG_DATA, buff, len);
-    sendMessage(msg);
+    uint8_t out[1025];
+    const int n = dataMessage(buff, len)->serialize(out, 1024);
+    if (n == 0)
+        return;
+    out[n] = 0; // filler byte
+    noteTraffic(0);
+    queueForKey(out, n + 1, state & PacedKey, true);
+}
+
+std::unique_ptr<KMsg> cLinker::dataMessage(const uint8_t *buff, int len)
+{
+    auto msg = std::make_unique<KMsg>(MSG_DATA);
+    msg->add<KTagBytes>(TAG_DATA, buff, len);
+    return msg;
+}
+
+bool cLinker::fitsKeyMessage(int len)
+{
+    if (len <= maxRelayPayload)
+        return true;
+    oversizeDrops.count([len] {
+        return QStringLiteral("server payload of %1 bytes does not fit a key message, dropped")
+                .arg(len);
+    });
+    return false;
 }
 
 int cLinker::sendMessage(const KMsg &msg)
@@ -193,13 +269,47 @@ int cLinker::sendMessage(const KMsg &msg)
     if (n == 0)
         return 0;
     workBuffer[n] = 0; // filler byte the key expects after every message
-    if (usb) {
-        if (swVersion >= 0x603)
-            usb->framedSend(workBuffer, n + 1);
-        else
-            usb->send(workBuffer, n + 1);
-    }
+    queueForKey(workBuffer, n + 1, swVersion >= 0x603, false);
     return n;
+}
+
+int cLinker::queueForKey(const uint8_t *payload, int n, bool paced, bool fromRelay)
+{
+    if (!usb)
+        return usbLink::NotAttached;
+    return usb->queueFrame(payload, n, paced ? KeyWriter::Pacing::Pieces : KeyWriter::Pacing::Whole,
+                           fromRelay ? KeyWriter::Origin::Relay : KeyWriter::Origin::Program);
+}
+
+void cLinker::publishRelayState()
+{
+    relayState.store((keyNotReady == 0 ? KeyReady : 0) | (swVersion >= 0x603 ? PacedKey : 0));
+}
+
+void cLinker::noteTraffic(int direction)
+{
+    // At most one update in flight and one per kTrafficMs, however many
+    // datagrams pass: the arrows stay lit for about a second anyway.
+    pendingTraffic.fetch_or(1 << direction);
+    if (!trafficScheduled.exchange(true))
+        QMetaObject::invokeMethod(this, &cLinker::emitTraffic, Qt::QueuedConnection);
+}
+
+void cLinker::emitTraffic()
+{
+    const int directions = pendingTraffic.exchange(0);
+    for (int direction : {1, 2, 3, 0}) {
+        if (directions & (1 << direction))
+            emit TransferBusy(direction);
+    }
+    if (directions == 0) {
+        trafficScheduled.store(false);
+        // Traffic noted just before the flag dropped still gets its update.
+        if (pendingTraffic.load() && !trafficScheduled.exchange(true))
+            emitTraffic();
+        return;
+    }
+    QTimer::singleShot(kTrafficMs, this, &cLinker::emitTraffic);
 }
 
 void cLinker::parseVersion()
@@ -220,6 +330,7 @@ void cLinker::parseVersion()
     }
     const long long v = second * 256 + third;
     swVersion = static_cast<int>(qBound<long long>(INT_MIN, v, INT_MAX));
+    publishRelayState();
 }
 
 void cLinker::tellOperator(OperatorPrompt::Kind kind, const QString &title, const QString &text)

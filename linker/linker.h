@@ -1,5 +1,6 @@
 #pragma once
 
+#include "event_counter.h"
 #include "operator_prompt.h"
 #include "packing_workflow.h"
 
@@ -7,6 +8,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,12 +60,25 @@ public:
     QString scannedTag() const { return scannedRfid; }
 
     // Sends one message to the key, followed by the filler byte. Returns the
-    // serialized size, or 0 when the message did not serialize.
+    // serialized size, or 0 when the message did not serialize. The message is
+    // queued for the USB link's writer, so this never waits for the key.
     int sendMessage(const KMsg &msg);
     void parseVersion();
 
     // Largest relay payload that fits one message to the key.
     static constexpr int maxRelayPayload = 1018;
+
+    // The relay's paths that bypass the GUI thread; both are safe from any
+    // thread. relayFromKey sees every key payload on the USB link's thread and
+    // takes relay data (MSG_DATA) straight to the server link, unless earlier
+    // key messages are still waiting for the GUI thread (then it returns false
+    // and the payload goes through receiveUSB in order). relayFromServer takes a
+    // datagram from the server link's thread to the key's writer, with the same
+    // checks as sendUSB: a key that has not identified itself gets nothing, and
+    // more than maxRelayPayload bytes are dropped. Traffic arrows for both are
+    // emitted on the GUI thread.
+    bool relayFromKey(const QByteArray &payload);
+    void relayFromServer(const uint8_t *buff, int len);
 
 signals:
     void updateLabel(uint Type, QString str);
@@ -118,7 +133,21 @@ protected:
     // Shows a modal message through the prompt, or logs it without one.
     void tellOperator(OperatorPrompt::Kind kind, const QString &title, const QString &text);
 
+private slots:
+    void receiveFromLink(QByteArray payload);
+    void emitTraffic();
+
 private:
+    // What the relay threads may read of the linker's state, kept in step by
+    // publishRelayState() whenever keyNotReady or swVersion change.
+    enum RelayState { KeyReady = 1, PacedKey = 2 };
+    void publishRelayState();
+    void noteTraffic(int direction);
+    // Payload from the server that does not fit one message to the key is
+    // dropped (counted, logged at most once a second).
+    bool fitsKeyMessage(int len);
+    static std::unique_ptr<KMsg> dataMessage(const uint8_t *buff, int len);
+    int queueForKey(const uint8_t *payload, int n, bool paced, bool fromRelay);
     void handleRequset(KMsg *msg);
     bool connectServer(bool open);
     void handleSet(KMsg *msg);
@@ -149,6 +178,12 @@ private:
     int manualMode = 0;
     int modeBit1 = 0;
     QString scannedRfid;
+    std::atomic<int> relayState {0};
+    EventCounter oversizeDrops;
+    std::atomic<int> pendingTraffic {0}; // TransferBusy directions not yet emitted, as bits
+    std::atomic<bool> trafficScheduled {false}; // an update is posted or waits for its turn
+    static constexpr int kTrafficMs = 50;
+    std::atomic<int> guiBacklog {0}; // key messages handed to the GUI thread and not yet handled
     // Packing workflow state joins here.
     std::unique_ptr<PackingWorkflow> workflow;
     WorkflowDialogs *workflowDialogs = nullptr;

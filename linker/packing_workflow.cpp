@@ -235,6 +235,11 @@ void PackingWorkflow::confirmPacking(ConfirmationId confirmation, const QString 
         return;
     }
     StepScope step(m_stepRunning);
+    if (comment.size() > 0) {
+        m_recentComments.append(comment);
+        while (m_recentComments.size() > maxRecentComments)
+            m_recentComments.removeFirst();
+    }
     m_sealing = true;
     // A copy: what is sealed and logged is exactly what the dialog showed.
     seal(Confirmation(m_confirmation), comment);

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -69,6 +70,10 @@ public:
     TimetablePtr chosenTimetable() const { return m_chosenTimetable; }
     ExamSchedulePtr chosenSchedule() const { return m_chosenSchedule; }
     const PackingLog &packingLog() const { return m_log; }
+    // The latest comments sent with a seal, oldest first, so that text handed
+    // out for support can leave them out.
+    const QStringList &recentComments() const { return m_recentComments; }
+    static constexpr int maxRecentComments = 20;
 
 private:
     class StepScope;
@@ -104,6 +109,7 @@ private:
     ExamSchedulePtr m_chosenSchedule;
     Confirmation m_confirmation;
     ConfirmationId m_lastConfirmation = 0;
+    QStringList m_recentComments;
     bool m_stepRunning = false;
     bool m_sealing = false;
     bool m_stopped = false;

@@ -1,7 +1,10 @@
 #include "server_link.h"
 
+#include "datagram_send.h"
+
 #include <QHostInfo>
 #include <QLoggingCategory>
+#include <QThread>
 #include <QUdpSocket>
 
 Q_LOGGING_CATEGORY(lcServerLink, "server_link")
@@ -12,16 +15,29 @@ srvLink *instance = nullptr;
 
 srvLink::srvLink(QObject *parent, Resolver resolver)
     : QObject(parent)
-    , udpSocket(new QUdpSocket(this))
     , resolve(resolver ? std::move(resolver) : Resolver(&srvLink::systemLookup))
+    , sendErrors(lcServerLink(), QtDebugMsg)
+    , oversize(lcServerLink(), QtDebugMsg)
+    , relayThread(new QThread(this))
+    , relayContext(new QObject)
+    , udpSocket(new QUdpSocket(relayContext))
 {
-    connect(udpSocket, &QUdpSocket::readyRead, this, &srvLink::handleDataReceived);
+    relayThread->setObjectName(QStringLiteral("relay"));
+    relayContext->moveToThread(relayThread);
+    connect(udpSocket, &QUdpSocket::readyRead, relayContext, [this] { readBatch(); });
+    // The socket goes with its thread, on that thread.
+    connect(relayThread, &QThread::finished, relayContext, &QObject::deleteLater);
+    relayThread->start();
     if (!instance)
         instance = this;
 }
 
 srvLink::~srvLink()
 {
+    // The socket is deleted on its thread as that thread ends, which unbinds it.
+    forgetDescriptor();
+    relayThread->quit();
+    relayThread->wait();
     if (instance == this)
         instance = nullptr;
 }
@@ -29,6 +45,15 @@ srvLink::~srvLink()
 srvLink *srvLink::get()
 {
     return instance;
+}
+
+template<class F>
+void srvLink::onRelayThread(F call)
+{
+    if (QThread::currentThread() == relayThread)
+        call();
+    else
+        QMetaObject::invokeMethod(relayContext, std::move(call), Qt::BlockingQueuedConnection);
 }
 
 QList<QHostAddress> srvLink::systemLookup(const QString &name)
@@ -61,10 +86,15 @@ bool srvLink::resolveHostAddress(const char *name, QHostAddress *out)
     return false;
 }
 
+void srvLink::setReadGate(ReadGate gate)
+{
+    readGate = std::move(gate);
+}
+
 bool srvLink::open(const char *host, int port)
 {
     qCDebug(lcServerLink) << "Opening server connection";
-    if (linkMode == 1)
+    if (linkMode.load() == 1)
         return true;
 
     if (!resolveHostAddress(host, &peerAddress)) {
@@ -80,58 +110,100 @@ bool srvLink::open(const char *host, int port)
     }
     peerPort = port;
 
-    if (udpSocket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(port))) {
+    bool bound = false;
+    QString error;
+    onRelayThread([&] {
+        bound = bindNow(static_cast<quint16>(port), &error);
+        if (bound) {
+            QMutexLocker guard(&sendLock);
+            sendDescriptor = udpSocket->socketDescriptor();
+            sendPeer = peerAddress.toIPv4Address();
+            sendPort = static_cast<quint16>(port);
+        }
+    });
+    if (bound) {
         qCDebug(lcServerLink) << "UDP Connected";
-        linkMode = 1;
+        linkMode.store(1);
         return true;
     }
-    const QString error = udpSocket->errorString();
-    udpSocket->abort();
     qCDebug(lcServerLink) << error;
+    return false;
+}
+
+bool srvLink::bindNow(quint16 port, QString *error)
+{
+    if (udpSocket->bind(QHostAddress::AnyIPv4, port))
+        return true;
+    *error = udpSocket->errorString();
+    udpSocket->abort();
     return false;
 }
 
 bool srvLink::close()
 {
-    if (linkMode == 1) {
+    if (linkMode.load() == 1) {
         qCDebug(lcServerLink) << "Closing UDP connection";
-        udpSocket->abort();
-        linkMode = 0;
+        onRelayThread([this] {
+            forgetDescriptor();
+            udpSocket->abort();
+        });
+        linkMode.store(0);
     }
     return true;
 }
 
+void srvLink::forgetDescriptor()
+{
+    QMutexLocker guard(&sendLock);
+    sendDescriptor = -1;
+}
+
 int srvLink::send(const uint8_t *buff, int len)
 {
-    if (linkMode == 0)
-        return -1;
     if (!buff || len < 0)
         return -1;
-    const qint64 written = udpSocket->writeDatagram(reinterpret_cast<const char *>(buff), len,
-                                                    peerAddress, static_cast<quint16>(peerPort));
-    if (written < 0)
-        qCDebug(lcServerLink) << udpSocket->errorString();
-    return static_cast<int>(written);
+    std::string error;
+    int64_t sent = -1;
+    {
+        QMutexLocker guard(&sendLock);
+        if (sendDescriptor < 0)
+            return -1;
+        sent = sendDatagram(sendDescriptor, sendPeer, sendPort, buff, len, &error);
+    }
+    if (sent < 0)
+        sendErrors.count([&error] { return QString::fromStdString(error); });
+    return static_cast<int>(sent);
 }
 
 void srvLink::handleDataReceived()
 {
-    if (linkMode == 0)
-        return;
-    // Each datagram is handed on by itself, so none is lost or sent twice; the
-    // receiver may close the link meanwhile, which ends the loop.
-    while (linkMode == 1 && udpSocket->hasPendingDatagrams()) {
+    if (QThread::currentThread() == relayThread)
+        readBatch();
+    else
+        QMetaObject::invokeMethod(
+                relayContext, [this] { readBatch(); }, Qt::QueuedConnection);
+}
+
+void srvLink::readBatch()
+{
+    // A bounded batch per turn; the socket notifies again while more is pending.
+    for (int i = 0; i < kBatch; ++i) {
+        if (udpSocket->state() != QAbstractSocket::BoundState || !udpSocket->hasPendingDatagrams())
+            return;
+        if (readGate && !readGate())
+            return;
         const qint64 size = udpSocket->pendingDatagramSize();
         if (size < 0 || size > rxCapacity) {
             char sink = 0;
             if (udpSocket->readDatagram(&sink, 0) < 0)
-                break;
-            qCDebug(lcServerLink) << "dropped datagram of" << size << "bytes";
+                return;
+            oversize.count(
+                    [size] { return QStringLiteral("dropped datagram of %1 bytes").arg(size); });
             continue;
         }
         const qint64 got = udpSocket->readDatagram(reinterpret_cast<char *>(rxBuffer), rxCapacity);
         if (got < 0)
-            break;
+            return;
         rxLength = static_cast<int>(got);
         emit dataReceived(rxBuffer, rxLength);
     }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Developer entry point: installs what is missing, builds and runs.
 #   tools/dev.sh test    build (warnings are errors) and run every test
-#   tools/dev.sh demo    build and start the program on its built-in demo
+#   tools/dev.sh demo    build the program and its demo tools only, and start the demo
 #   tools/dev.sh asan    tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tools/dev.sh fuzz    build the fuzz targets with clang and run each briefly
 #   tools/dev.sh format  check formatting against .clang-format
+#   tools/dev.sh package build the Debian package and check it with lintian
 #   tools/dev.sh windows cross-build for Windows, run the tests under Wine, make and
 #                        check the installer (tools/windows/build.sh)
 set -euo pipefail
@@ -29,8 +30,12 @@ install_deps() { # [package list]
 configure_build() { # dir, extra cmake args...
     local dir=$1; shift
     cmake -S "$root" -B "$dir" -DBW_WERROR=ON "$@" >/dev/null
-    cmake --build "$dir" -j"$jobs"
+    cmake --build "$dir" -j"$jobs" ${BW_TARGETS:+--target $BW_TARGETS}
 }
+
+# What the demo runs: the program, the virtual key, the demo web service and
+# relay, and the screenshot helper of the headless run. Nothing else is built.
+demo_targets="boxwright boxwright-virtual-key boxwright-demo-service boxwright-demo-relay boxwright-demo-shot"
 
 cmd=${1:-test}
 case "$cmd" in
@@ -72,8 +77,15 @@ windows)
     exec bash tools/windows/build.sh ;;
 demo)
     install_deps
-    configure_build build
+    BW_TARGETS=$demo_targets configure_build build
     exec bash tools/demo/run-demo.sh build ;;
+package)
+    install_deps
+    BW_TARGETS="boxwright boxwright-udev-probe" configure_build build
+    (cd build && cpack -G DEB) | tail -n 1
+    deb=$(ls -t build/boxwright_*.deb | head -n 1)
+    # Errors fail the check; warnings are shown.
+    lintian --fail-on error "$deb" ;;
 *)
-    echo "usage: $0 test|demo|asan|fuzz|format|deps|windows" >&2; exit 2 ;;
+    echo "usage: $0 test|demo|asan|fuzz|format|package|deps|windows" >&2; exit 2 ;;
 esac

@@ -57,6 +57,9 @@ QVector<QByteArray> FrameAssembler::feed(const uint8_t *bytes, int n)
     if (n <= 0)
         return out;
 
+    // The rules that mirror decoding a read on its own apply only between
+    // frames: in the middle of a frame a chunk that happens to check is not one.
+    const bool betweenFrames = !midFrame();
     int firstFlag = -1;
     for (int i = 0; i < n; ++i) {
         if (bytes[i] == kFlag) {
@@ -65,7 +68,7 @@ QVector<QByteArray> FrameAssembler::feed(const uint8_t *bytes, int n)
         }
     }
 
-    if (firstFlag < 0) {
+    if (firstFlag < 0 && betweenFrames) {
         // A read without a flag is taken whole when it checks on its own, as
         // decoding it alone would; otherwise it continues an open frame.
         QByteArray whole(n, Qt::Uninitialized);
@@ -107,7 +110,7 @@ QVector<QByteArray> FrameAssembler::feed(const uint8_t *bytes, int n)
     // A frame opened at the read's first flag and left open is taken when it
     // already checks (decoding the read alone would take it); otherwise it
     // waits for the rest in the next read.
-    if (open_ && firstOfRead && !overlong_) {
+    if (open_ && firstOfRead && betweenFrames && !overlong_) {
         const auto *data = reinterpret_cast<const uint8_t *>(content_.constData());
         if (frameCheck(data, content_.size())) {
             out.append(content_.left(content_.size() - 2));

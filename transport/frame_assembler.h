@@ -10,7 +10,9 @@
 // A read that holds exactly one frame gives what decoding that read on its own
 // gives (including that bytes before the first flag are dropped, that a frame
 // left open at the end of the read is taken when its check sequence is good, and
-// that a read without any flag is taken whole when it checks). In addition a
+// that a read without any flag is taken whole when it checks); those last two
+// apply only to a read that starts between frames, never to the continuation
+// of a frame from an earlier read. In addition a
 // second frame in the same read is delivered, and a frame opened in one read is
 // completed by the next ones. Every flag closes what is open and opens the next
 // frame, so a lone filler byte between frames becomes a one-byte frame that
@@ -28,6 +30,9 @@ public:
 
     // Forgets any partly received frame (the key was lost).
     void reset();
+
+    // True while a frame from an earlier read is still incomplete.
+    bool midFrame() const { return open_ && bodyBytes_ > 0; }
 
 private:
     void closeFrame(QVector<QByteArray> &out);

@@ -17,7 +17,19 @@ void LIBUSB_CALL readDone(libusb_transfer *transfer)
 
 } // namespace
 
-LibusbDevice::LibusbDevice()
+QString usbStackDescription()
+{
+    const libusb_version *v = libusb_get_version();
+    return QStringLiteral("libusb %1.%2.%3.%4%5")
+            .arg(v->major)
+            .arg(v->minor)
+            .arg(v->micro)
+            .arg(v->nano)
+            .arg(QString::fromLatin1(v->rc));
+}
+
+LibusbDevice::LibusbDevice(QStringList ruleDirs)
+    : ruleDirs_(std::move(ruleDirs))
 {
     const int rc = libusb_init(&ctx_);
     if (rc != 0) {
@@ -64,7 +76,7 @@ void LibusbDevice::closeCurrent()
 bool LibusbDevice::reconnect()
 {
     closeCurrent();
-    permissionNode_.clear();
+    accessProblem_ = UsbAccessProblem();
     if (!ctx_)
         return false;
 
@@ -102,8 +114,8 @@ bool LibusbDevice::openKey(libusb_device *device)
     libusb_device_handle *handle = nullptr;
     const int rc = libusb_open(device, &handle);
     if (rc == LIBUSB_ERROR_ACCESS) {
-        if (permissionNode_.isEmpty())
-            permissionNode_ = deviceNode(device);
+        if (accessProblem_.isEmpty())
+            accessProblem_ = describeDeniedKey(deviceNode(device), ruleDirs_);
         return false;
     }
     if (rc != 0)
@@ -240,11 +252,6 @@ void LibusbDevice::cancelRead()
     cancelled_.store(true);
     if (readTransfer_)
         libusb_cancel_transfer(readTransfer_);
-}
-
-QString LibusbDevice::permissionProblem() const
-{
-    return permissionNode_;
 }
 
 std::unique_ptr<UsbDevice> makeSystemUsbDevice()

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "udev_access.h"
 #include "usb_device.h"
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <mutex>
@@ -18,7 +20,8 @@ struct libusb_transfer;
 class LibusbDevice : public UsbDevice
 {
 public:
-    LibusbDevice();
+    // ruleDirs: where the key's udev rule is looked for when a key cannot be opened.
+    explicit LibusbDevice(QStringList ruleDirs = udevRuleDirs());
     ~LibusbDevice() override;
     LibusbDevice(const LibusbDevice &) = delete;
     LibusbDevice &operator=(const LibusbDevice &) = delete;
@@ -28,7 +31,8 @@ public:
     int writePipe(const uint8_t *bytes, int n) override;
     const UsbDeviceRecord &current() const override { return record_; }
     void cancelRead() override;
-    QString permissionProblem() const override;
+    QString permissionProblem() const override { return accessProblem_.node; }
+    UsbAccessProblem accessProblem() const override { return accessProblem_; }
 
     // Time limit of one write; a key that stops taking data must not hang the caller.
     static constexpr unsigned kWriteTimeoutMs = 2000;
@@ -45,7 +49,8 @@ private:
     libusb_device_handle *handle_ = nullptr;
     UsbDeviceRecord record_;
     QHash<QString, bool> verdicts_; // by bus, port path and address
-    QString permissionNode_;
+    QStringList ruleDirs_;
+    UsbAccessProblem accessProblem_;
 
     std::mutex readMutex_;
     libusb_transfer *readTransfer_ = nullptr; // guarded by readMutex_

@@ -1,7 +1,5 @@
 #include "usb_link.h"
 
-#include <functional>
-
 #include "frame_codec.h"
 #include "system_usb_device.h"
 #include "usb_log.h"
@@ -12,8 +10,6 @@ Q_LOGGING_CATEGORY(lcUsbLink, "usb_link")
 
 namespace {
 constexpr int kReadBufferSize = 1024;
-constexpr int kPieceSize = 63;
-constexpr uint8_t kFillerByte = 0x30;
 constexpr unsigned long kJoinTimeoutMs = 2000;
 
 usbLink *g_instance = nullptr;
@@ -23,12 +19,16 @@ QMutex g_instanceMutex;
 usbLink::usbLink(std::unique_ptr<UsbDevice> device, QObject *parent)
     : QThread(parent)
     , device_(std::move(device))
+    , writer_(std::make_unique<KeyWriter>([this](const uint8_t *bytes, int n, uint64_t connection) {
+        return transfer(bytes, n, connection);
+    }))
 {
 }
 
 usbLink::~usbLink()
 {
     stop();
+    writer_.reset(); // what is still queued goes out first (bounded)
 }
 
 usbLink *usbLink::get()
@@ -60,8 +60,20 @@ void usbLink::destroyInstance()
 
 QString usbLink::permissionProblemNode() const
 {
-    QMutexLocker guard(&lock_);
+    QMutexLocker guard(&permissionMutex_);
     return permissionNode_;
+}
+
+UsbAccessProblem usbLink::accessProblem() const
+{
+    QMutexLocker guard(&permissionMutex_);
+    return accessProblem_;
+}
+
+void usbLink::setPayloadTap(PayloadTap tap)
+{
+    QMutexLocker guard(&tapMutex_);
+    tap_ = std::move(tap);
 }
 
 void usbLink::stop()
@@ -82,6 +94,9 @@ void usbLink::stop()
     // After the join, so the thread cannot start the watch again.
     if (device_)
         device_->watchArrivals({});
+    // The last messages (the linker's goodbye) go out before the caller goes on.
+    if (!writer_->flush(KeyWriter::kDrainMs))
+        qCWarning(lcUsbLink) << Q_FUNC_INFO << "frames for the key still queued";
 }
 
 void usbLink::wakeSearch()
@@ -101,26 +116,30 @@ void usbLink::sleepSearchInterval()
 
 bool usbLink::tryAttach()
 {
-    QString deniedNode;
+    UsbAccessProblem problem;
     bool opened = false;
     {
         QMutexLocker guard(&lock_);
         opened = device_->reconnect();
-        deniedNode = opened ? QString() : device_->permissionProblem();
-        permissionNode_ = deniedNode;
-        if (opened)
+        if (!opened)
+            problem = device_->accessProblem();
+        if (opened) {
+            connection_.fetch_add(1);
             connected_.store(1);
+        }
     }
-    if (!deniedNode.isEmpty() && deniedNode != reportedPermissionNode_) {
-        reportedPermissionNode_ = deniedNode;
-        qCWarning(lcUsbLink).noquote()
-                << Q_FUNC_INFO << "The key at" << deniedNode
-                << "cannot be opened: no permission. Install the udev rule for the key "
-                   "(70-boxwright-key.rules) and plug the key in again.";
-        emit permissionProblem(deniedNode);
+    {
+        QMutexLocker guard(&permissionMutex_);
+        permissionNode_ = problem.node;
+        accessProblem_ = problem;
+    }
+    if (!problem.isEmpty() && problem != reportedProblem_) {
+        reportedProblem_ = problem;
+        qCWarning(lcUsbLink).noquote() << Q_FUNC_INFO << problem.detail;
+        emit permissionProblem(problem.node);
     }
     if (opened) {
-        reportedPermissionNode_.clear();
+        reportedProblem_ = UsbAccessProblem();
         assembler_.reset();
         qCDebug(lcUsbLink).noquote() << Q_FUNC_INFO << "Device found";
         emit usbConnected(true);
@@ -143,12 +162,11 @@ void usbLink::run()
             break;
         if (count > 0) {
             for (const QByteArray &payload : assembler_.feed(readBuffer, count))
-                emit received(payload);
+                deliver(payload);
         } else if (count < 0) {
-            {
-                QMutexLocker guard(&lock_);
-                connected_.store(0);
-            }
+            // No lock: a write stuck on the old key must not hold up the report;
+            // the record is only replaced by the next search, which takes it.
+            connected_.store(0);
             assembler_.reset();
             emit usbConnected(false);
             qCDebug(lcUsbLink).noquote() << Q_FUNC_INFO << "Device disconnected";
@@ -157,57 +175,50 @@ void usbLink::run()
     }
 }
 
-int usbLink::frameInto(const uint8_t *buff, int len, QByteArray &frame) const
+void usbLink::deliver(const QByteArray &payload)
 {
+    {
+        QMutexLocker guard(&tapMutex_);
+        if (tap_ && tap_(payload))
+            return;
+    }
+    emit received(payload);
+}
+
+int usbLink::queueFrame(const uint8_t *buff, int len, KeyWriter::Pacing pacing,
+                        KeyWriter::Origin origin)
+{
+    if (connected_.load() != 1)
+        return NotAttached;
     if (len < 0 || len > kMaxPayload || (len > 0 && !buff))
-        return -1;
-    frame.resize(frameEncodeCapacity(len));
+        return Failed;
+    QByteArray frame(frameEncodeCapacity(len), Qt::Uninitialized);
     int frameLength = 0;
     frameEncode(buff, len, reinterpret_cast<uint8_t *>(frame.data()), frameLength);
     frame.resize(frameLength);
-    return frameLength;
-}
-
-int usbLink::writeFrame(const uint8_t *buff, int len,
-                        const std::function<bool(const uint8_t *, int)> &write)
-{
-    // Without a key, answer at once instead of waiting out a search that holds the lock.
-    if (connected_.load() != 1)
-        return NotAttached;
-    QMutexLocker guard(&lock_);
-    if (connected_.load() != 1)
-        return NotAttached;
-    QByteArray frame;
-    if (frameInto(buff, len, frame) < 0)
-        return Failed;
-    return write(reinterpret_cast<const uint8_t *>(frame.constData()), frame.size()) ? Written
-                                                                                     : Failed;
+    return writer_->post(std::move(frame), pacing, origin, connection_.load()) ? Queued : Failed;
 }
 
 int usbLink::send(const uint8_t *buff, int len)
 {
-    return writeFrame(buff, len, [this](const uint8_t *bytes, int size) {
-        if (device_->writePipe(bytes, size) != size)
-            return false;
-        // The key cannot tell the end of a transfer that fills its last packet.
-        if (size % 64 == 0) {
-            const uint8_t filler = kFillerByte;
-            device_->writePipe(&filler, 1);
-        }
-        return true;
-    });
+    return queueFrame(buff, len, KeyWriter::Pacing::Whole);
 }
 
 int usbLink::framedSend(const uint8_t *buff, int len)
 {
-    return writeFrame(buff, len, [this](const uint8_t *bytes, int size) {
-        bool allWritten = true;
-        for (int offset = 0; offset < size; offset += kPieceSize) {
-            const int piece = std::min(kPieceSize, size - offset);
-            if (device_->writePipe(bytes + offset, piece) != piece)
-                allWritten = false;
-            QThread::msleep(1);
-        }
-        return allWritten;
-    });
+    return queueFrame(buff, len, KeyWriter::Pacing::Pieces);
+}
+
+KeyWriter::Outcome usbLink::transfer(const uint8_t *bytes, int n, uint64_t connection)
+{
+    // Written only to the key the frame was queued for; a search in progress
+    // (which holds the lock) means that key is gone.
+    auto attached = [&] { return connected_.load() == 1 && connection_.load() == connection; };
+    if (!attached())
+        return KeyWriter::Outcome::Gone;
+    QMutexLocker guard(&lock_);
+    if (!attached())
+        return KeyWriter::Outcome::Gone;
+    return device_->writePipe(bytes, n) == n ? KeyWriter::Outcome::Written
+                                             : KeyWriter::Outcome::Failed;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <functional>
-
 #include "frame_assembler.h"
+#include "key_writer.h"
 #include "usb_device.h"
 
 #include <QByteArray>
@@ -12,19 +11,26 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 // Keeps the program attached to the key: searches once a second, then reads
-// back to back and emits every good payload. Sends come from the GUI thread.
+// back to back and emits every good payload. Writes go through a writer of
+// the link's own (KeyWriter), so no caller waits on the USB pipe.
 class usbLink : public QThread
 {
     Q_OBJECT
 public:
-    // Results of send() and framedSend().
-    enum SendResult { NotAttached = -1, Failed = 0, Written = 1 };
+    // Results of send(), framedSend() and queueFrame(). The frame's own fate
+    // (written, failed, discarded) is counted in writer().stats().
+    enum SendResult { NotAttached = -1, Failed = 0, Queued = 1 };
+
+    // Sees every good payload on the link thread before it is emitted; returns
+    // true when it took the payload, which is then not emitted.
+    using PayloadTap = std::function<bool(const QByteArray &payload)>;
 
     explicit usbLink(std::unique_ptr<UsbDevice> device, QObject *parent = nullptr);
-    ~usbLink() override; // stops and joins the thread
+    ~usbLink() override; // stops and joins the thread, then the writer
 
     // The single instance; the first call creates it on the platform's device.
     static usbLink *get();
@@ -38,9 +44,13 @@ public:
 
     // Node of a key that could not be opened for lack of permission, or empty.
     QString permissionProblemNode() const;
+    // The same problem with the device layer's words for it; empty with the node.
+    // Both answer at once, also while a search is running.
+    UsbAccessProblem accessProblem() const;
 
-    // Ends the thread cleanly: unblocks a pending read and joins (bounded).
-    // Sends keep working until the object is destroyed.
+    // Ends the thread cleanly: unblocks a pending read and joins (bounded), then
+    // waits (bounded) until what was queued for the key is written. Sends keep
+    // working until the object is destroyed.
     void stop();
 
     // Runs the next search for the key at once instead of at the end of the
@@ -49,20 +59,29 @@ public:
     // Pause between two searches while no key is attached; set before start().
     void setSearchInterval(int ms) { searchIntervalMs_ = ms; }
 
+    void setPayloadTap(PayloadTap tap);
+
+    // Frames the payload and queues it. NotAttached when no key is open (nothing
+    // queued), Failed when it cannot be framed or the queue is full, else Queued.
+    int queueFrame(const uint8_t *buff, int len, KeyWriter::Pacing pacing,
+                   KeyWriter::Origin origin = KeyWriter::Origin::Program);
+    KeyWriter &writer() { return *writer_; }
+
     // Longest payload the link frames.
     static constexpr int kMaxPayload = 1025;
 
 public slots:
-    // Frames the payload and writes it in one transfer; a frame whose length is
-    // a multiple of 64 is followed by a one-byte transfer 0x30.
+    // Queues the framed payload as one transfer; a frame whose length is a
+    // multiple of 64 is followed by a one-byte transfer 0x30.
     int send(const uint8_t *buff, int len);
-    // Frames the payload and writes it in 63-byte pieces, 1 ms apart.
+    // Queues the framed payload as 63-byte pieces, 1 ms apart.
     int framedSend(const uint8_t *buff, int len);
 
 signals:
     void received(QByteArray payload);
     void usbConnected(bool stat);
-    // Emitted once per device node that could not be opened for lack of permission.
+    // Emitted once per device node that could not be opened for lack of permission,
+    // and again when the device layer's account of it changes.
     void permissionProblem(QString deviceNode);
 
 protected:
@@ -71,20 +90,24 @@ protected:
 private:
     bool tryAttach();
     void sleepSearchInterval();
-    int frameInto(const uint8_t *buff, int len, QByteArray &frame) const;
-    // Frames the payload under the lock and hands it to write; -1/0/1 as send.
-    int writeFrame(const uint8_t *buff, int len,
-                   const std::function<bool(const uint8_t *, int)> &write);
+    void deliver(const QByteArray &payload);
+    KeyWriter::Outcome transfer(const uint8_t *bytes, int n, uint64_t connection);
 
     std::unique_ptr<UsbDevice> device_;
     FrameAssembler assembler_;
     std::atomic<int> connected_ {0};
-    mutable QMutex lock_; // serialises sends against the replacement of the record
+    std::atomic<uint64_t> connection_ {0}; // counts attachments; a write names the one it is for
+    QMutex lock_; // serialises writes against the replacement of the record
     QMutex sleepMutex_;
     QWaitCondition sleepWake_;
     bool searchWoken_ = false; // guarded by sleepMutex_
     int searchIntervalMs_ = 1000;
     std::atomic<bool> stopping_ {false};
-    QString reportedPermissionNode_;
-    QString permissionNode_; // guarded by lock_
+    UsbAccessProblem reportedProblem_;
+    mutable QMutex permissionMutex_;
+    QString permissionNode_; // guarded by permissionMutex_
+    UsbAccessProblem accessProblem_; // guarded by permissionMutex_
+    QMutex tapMutex_; // held while the tap runs, so clearing it waits for a running call
+    PayloadTap tap_;
+    std::unique_ptr<KeyWriter> writer_; // last: its thread uses the members above
 };

@@ -1,6 +1,7 @@
 // Round trip of a 63-byte payload through the link and the libusb device layer
 // to an emulated key that echoes it, against the bare libusb round trip of the
 // same frame to the same emulated key. Runs under the umockdev preload.
+#include "bare_key_client.h"
 #include "emulated_key.h"
 #include "frame_codec.h"
 #include "libusb_device.h"
@@ -75,58 +76,9 @@ Timing summarise(std::vector<double> samples)
     return t;
 }
 
-// The emulated key opened straight through libusb, without the link.
-class BareClient
-{
-public:
-    BareClient()
-    {
-        const EmulatedKeyConfig config = echoKeyConfig();
-        if (libusb_init(&ctx_) != 0) {
-            ctx_ = nullptr;
-            return;
-        }
-        handle_ = libusb_open_device_with_vid_pid(ctx_, config.vendorId, config.productId);
-        if (handle_ && libusb_claim_interface(handle_, 0) == 0)
-            claimed_ = true;
-    }
-    ~BareClient()
-    {
-        if (claimed_)
-            libusb_release_interface(handle_, 0);
-        if (handle_)
-            libusb_close(handle_);
-        if (ctx_)
-            libusb_exit(ctx_);
-    }
-    // Writes the frame and reads it back; microseconds, or negative on failure.
-    double roundTrip()
-    {
-        if (!claimed_)
-            return -1;
-        QElapsedTimer timer;
-        timer.start();
-        int moved = 0;
-        if (libusb_bulk_transfer(handle_, 0x01, reinterpret_cast<uint8_t *>(frame_.data()),
-                                 frame_.size(), &moved, 2000)
-                    != 0
-            || libusb_bulk_transfer(handle_, 0x81, in_, sizeof in_, &moved, 2000) != 0
-            || moved != frame_.size())
-            return -1;
-        return timer.nsecsElapsed() / 1000.0;
-    }
-
-private:
-    libusb_context *ctx_ = nullptr;
-    libusb_device_handle *handle_ = nullptr;
-    bool claimed_ = false;
-    QByteArray frame_ = frameOf(kPayload);
-    uint8_t in_[1024] = {};
-};
-
 Timing bareRoundTrip(int rounds)
 {
-    BareClient client;
+    BareClient client(echoKeyConfig(), frameOf(kPayload));
     std::vector<double> samples;
     for (int i = 0; i < rounds; ++i) {
         const double us = client.roundTrip();
@@ -143,7 +95,7 @@ void BM_BareRoundTrip(benchmark::State &state)
     EmulatedKey key(bus, echoKeyConfig());
     key.setEcho(true);
     key.plug();
-    BareClient client;
+    BareClient client(echoKeyConfig(), frameOf(kPayload));
     for (auto _ : state) {
         const double us = client.roundTrip();
         if (us < 0) {

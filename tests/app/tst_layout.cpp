@@ -8,9 +8,9 @@
 #include "keywindow.h"
 #include "login.h"
 #include "mainwindow.h"
-#include "permission_notice.h"
 #include "timetable.h"
 #include "timetablegui.h"
+#include "udev_access.h"
 #include "waitwindow.h"
 
 #include <QAbstractButton>
@@ -142,7 +142,9 @@ private slots:
         QTest::newRow("waiting with hint") << Factory([] {
             auto w = std::make_unique<MainWindow>(Images);
             w->show();
-            w->waitView()->setHint(PermissionNotice::hintText());
+            // The libusb layer's hint with the longest word.
+            w->waitView()->setHint(
+                    describeDeniedKey(QStringLiteral("/dev/bus/usb/001/002"), {}).hint);
             return w;
         }) << QSize(250, 150);
         QTest::newRow("dashboard") << Factory([] { return dashboard(false); }) << QSize(310, 400);

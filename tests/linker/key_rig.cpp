@@ -29,6 +29,7 @@ bool KeyRig::attach()
 
 QList<QByteArray> KeyRig::takeWrites()
 {
+    link->writer().flush(3000); // what the linker queued so far reaches the key first
     const QList<QByteArray> all = script->writes();
     const QList<QByteArray> fresh = all.mid(consumed);
     consumed = all.size();

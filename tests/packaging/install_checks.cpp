@@ -21,6 +21,9 @@ const QString kRules = QStringLiteral("lib/udev/rules.d/70-boxwright-key.rules")
 const QString kDesktop = QStringLiteral("share/applications/boxwright.desktop");
 const QString kIcon = QStringLiteral("share/icons/hicolor/scalable/apps/boxwright.svg");
 const QString kImages = QStringLiteral("share/boxwright/BoxwrightImages");
+const QStringList kDocs {QStringLiteral("share/man/man1/boxwright.1.gz"),
+                         QStringLiteral("share/doc/boxwright/copyright"),
+                         QStringLiteral("share/doc/boxwright/changelog.gz")};
 
 QStringList sourceImages()
 {
@@ -181,7 +184,7 @@ QStringList installedTreeProblems(const QString &prefix)
     if (images.isEmpty())
         problems << QStringLiteral("no images in the source tree");
 
-    QStringList expected {kProgram, kProbe, kRules, kDesktop, kIcon};
+    QStringList expected = QStringList {kProgram, kProbe, kRules, kDesktop, kIcon} + kDocs;
     for (const QString &image : images)
         expected << kImages + QLatin1Char('/') + image;
     expected.sort();

@@ -1,6 +1,7 @@
 #include "emulated_key.h"
 #include "libusb_device.h"
 #include "permission_notice.h"
+#include "udev_access.h"
 #include "usb_link.h"
 #include "waitwindow.h"
 
@@ -8,10 +9,12 @@
 #include <QFile>
 #include <QMutex>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -61,6 +64,9 @@ void recordMessage(QtMsgType type, const QMessageLogContext &context, const QStr
         g_previous(type, context, text);
 }
 
+const QString kMissingHint = QStringLiteral("No access to the key: udev rule %1 missing")
+                                     .arg(QLatin1String(kUdevRulesFile));
+
 QStringList deniedLines()
 {
     QMutexLocker guard(&g_logMutex);
@@ -93,13 +99,22 @@ private slots:
     void deniedKeyIsNamedOnceAndConnectsWhenAllowed();
     void hintGoesWithTheKey();
     void reportMadeBeforeWiringStillShows();
+    void installedRuleSaysWhatHelps_data();
+    void installedRuleSaysWhatHelps();
 
 private:
     QString nodeFile(const EmulatedKey &key) const { return bus_->rootDir() + key.deviceNode(); }
     // Plugs a key whose node nobody may open, and checks that this really holds here.
     bool plugDenied(EmulatedKey &key);
 
+    // A device that looks for the rule in a folder without it.
+    std::unique_ptr<LibusbDevice> deviceWithoutRule() const
+    {
+        return std::make_unique<LibusbDevice>(QStringList {noRules_.path()});
+    }
+
     std::unique_ptr<EmulatedBus> bus_; // one per process
+    QTemporaryDir noRules_;
 };
 
 void TestPermissionHint::initTestCase()
@@ -138,13 +153,12 @@ void TestPermissionHint::deniedKeyIsNamedOnceAndConnectsWhenAllowed()
     QVERIFY2(plugDenied(key), "the emulated node is still accessible");
 
     WaitWindow view;
-    usbLink link(std::make_unique<LibusbDevice>());
+    usbLink link(deviceWithoutRule());
     wirePermissionNotice(&link, &view);
     QSignalSpy connected(&link, &usbLink::usbConnected);
     link.start();
 
-    QTRY_COMPARE_WITH_TIMEOUT(view.hint(), PermissionNotice::hintText(), 5000);
-    QVERIFY(view.hint().contains(QLatin1String(kUdevRulesFile)));
+    QTRY_COMPARE_WITH_TIMEOUT(view.hint(), kMissingHint, 5000);
     // Several more searches: still one log line, naming the node and the rule.
     QTest::qWait(2500);
     const QStringList lines = deniedLines();
@@ -170,10 +184,10 @@ void TestPermissionHint::hintGoesWithTheKey()
     QVERIFY2(plugDenied(key), "the emulated node is still accessible");
 
     WaitWindow view;
-    usbLink link(std::make_unique<LibusbDevice>());
+    usbLink link(deviceWithoutRule());
     wirePermissionNotice(&link, &view);
     link.start();
-    QTRY_COMPARE_WITH_TIMEOUT(view.hint(), PermissionNotice::hintText(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(view.hint(), kMissingHint, 5000);
 
     key.unplug();
     QTRY_COMPARE_WITH_TIMEOUT(view.hint(), QString(), 5000);
@@ -187,14 +201,60 @@ void TestPermissionHint::reportMadeBeforeWiringStillShows()
     QVERIFY2(plugDenied(key), "the emulated node is still accessible");
 
     // The link starts searching while the window is still being built.
-    usbLink link(std::make_unique<LibusbDevice>());
+    usbLink link(deviceWithoutRule());
     QSignalSpy reported(&link, &usbLink::permissionProblem);
     link.start();
     QTRY_COMPARE_WITH_TIMEOUT(reported.count(), 1, 5000);
 
     WaitWindow view;
     wirePermissionNotice(&link, &view);
-    QTRY_COMPARE_WITH_TIMEOUT(view.hint(), PermissionNotice::hintText(), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(view.hint(), kMissingHint, 3000);
+    link.stop();
+}
+
+void TestPermissionHint::installedRuleSaysWhatHelps_data()
+{
+    QTest::addColumn<bool>("keyGroup"); // the rule has given the key its group
+    QTest::addColumn<QString>("hint");
+    QTest::addColumn<QString>("advice"); // in the log line
+
+    QTest::newRow("rule not applied to this key yet")
+            << false << QStringLiteral("No access to the key: plug it in again")
+            << QStringLiteral("plug the key in again");
+    QTest::newRow("key's group, user not in it")
+            << true << QStringLiteral("No access to the key: join group plugdev")
+            << QStringLiteral("Add the user to group plugdev");
+}
+
+void TestPermissionHint::installedRuleSaysWhatHelps()
+{
+    QFETCH(bool, keyGroup);
+    QFETCH(QString, hint);
+    QFETCH(QString, advice);
+
+    const group *plugdev = getgrnam(kKeyGroup);
+    if (keyGroup && !plugdev)
+        QSKIP("no group plugdev on this machine");
+    FileModesEnforced modes;
+    EmulatedKey key(*bus_);
+    QVERIFY2(plugDenied(key), "the emulated node is still accessible");
+    if (keyGroup && ::chown(qPrintable(nodeFile(key)), uid_t(-1), plugdev->gr_gid) != 0)
+        QSKIP("cannot give the emulated node group plugdev here");
+
+    QTemporaryDir rules;
+    QFile rule(rules.filePath(QLatin1String(kUdevRulesFile)));
+    QVERIFY(rule.open(QIODevice::WriteOnly));
+    rule.close();
+
+    WaitWindow view;
+    usbLink link(std::make_unique<LibusbDevice>(QStringList {rules.path()}));
+    wirePermissionNotice(&link, &view);
+    link.start();
+    QTRY_COMPARE_WITH_TIMEOUT(view.hint(), hint, 5000);
+    const QStringList lines = deniedLines();
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].contains(key.deviceNode()) && lines[0].contains(advice),
+             qPrintable(lines[0]));
     link.stop();
 }
 

@@ -41,7 +41,8 @@ private slots:
     void sendAddsFillerAfterWholePackets();
     void sendResults();
     void framedSendWritesPieces();
-    void framedSendReportsFailedPiece();
+    void failedPieceGivesUpTheFrame();
+    void writesNeverWaitForAStalledKey();
     void receivesPayloads();
     void damagedFrameKeepsLink();
     void twoFramesAndSplitFrame();
@@ -60,6 +61,7 @@ void TestUsbLink::sendAddsFillerAfterWholePackets()
         QVERIFY2(!payload.isEmpty(), "no payload of that frame length");
         const int before = rig.script->writes().size();
         QCOMPARE(rig.link->send(data(payload), payload.size()), 1);
+        QVERIFY(rig.link->writer().flush(2000));
         const QList<QByteArray> writes = rig.script->writes().mid(before);
         const bool filler = frameLength % 64 == 0;
         QCOMPARE(writes.size(), filler ? 2 : 1);
@@ -91,17 +93,20 @@ void TestUsbLink::sendResults()
     rig.script->setReconnectFails(false);
     QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, QList<bool> {true}, 4000);
 
+    // A write that fails after queueing shows in the writer's counts.
     rig.script->setWritesFail(true);
-    QCOMPARE(rig.link->send(data(payload), payload.size()), 0);
+    QCOMPARE(rig.link->send(data(payload), payload.size()), int(usbLink::Queued));
+    QVERIFY(rig.link->writer().flush(2000));
+    QCOMPARE(rig.link->writer().stats().failed, uint64_t(1));
     rig.script->setWritesFail(false);
     // More than the largest payload would overrun the frame buffer: refused.
     const QByteArray huge(usbLink::kMaxPayload + 1, 'x');
     QCOMPARE(rig.link->send(data(huge), huge.size()), 0);
     QCOMPARE(rig.link->framedSend(data(huge), huge.size()), 0);
-    QVERIFY(rig.script->writes().isEmpty());
     const QByteArray largest(usbLink::kMaxPayload, 0x7E);
     QCOMPARE(rig.link->send(data(largest), largest.size()), 1);
-    QCOMPARE(rig.script->writes().first(), encodeFrame(largest));
+    QVERIFY(rig.link->writer().flush(2000));
+    QCOMPARE(rig.script->writes(), QList<QByteArray> {encodeFrame(largest)});
 }
 
 void TestUsbLink::framedSendWritesPieces()
@@ -111,6 +116,7 @@ void TestUsbLink::framedSendWritesPieces()
     const QByteArray payload = payloadForFrameLength(130);
     QVERIFY(!payload.isEmpty());
     QCOMPARE(rig.link->framedSend(data(payload), payload.size()), 1);
+    QVERIFY(rig.link->writer().flush(2000));
     const QList<QByteArray> writes = rig.script->writes();
     QCOMPARE(writes.size(), 3);
     QCOMPARE(writes[0].size(), 63);
@@ -121,18 +127,46 @@ void TestUsbLink::framedSendWritesPieces()
     // A frame of exactly 64 bytes: 63 + 1, and no filler byte.
     const QByteArray p64 = payloadForFrameLength(64);
     QCOMPARE(rig.link->framedSend(data(p64), p64.size()), 1);
+    QVERIFY(rig.link->writer().flush(2000));
     const QList<QByteArray> more = rig.script->writes().mid(3);
     QCOMPARE(more.size(), 2);
     QCOMPARE(more[0] + more[1], encodeFrame(p64));
 }
 
-void TestUsbLink::framedSendReportsFailedPiece()
+void TestUsbLink::failedPieceGivesUpTheFrame()
 {
     Rig rig;
     rig.attach();
-    rig.script->setWritesFail(true);
+    // The first piece fails: the key could make nothing of the other two.
+    rig.script->failNextWrites(1);
     const QByteArray payload = payloadForFrameLength(130);
-    QCOMPARE(rig.link->framedSend(data(payload), payload.size()), 0);
+    QCOMPARE(rig.link->framedSend(data(payload), payload.size()), 1);
+    QCOMPARE(rig.link->framedSend(data(payload), payload.size()), 1);
+    QVERIFY(rig.link->writer().flush(2000));
+    QCOMPARE(rig.script->writes().size(), 3);
+    QCOMPARE(rig.script->writes().join(), encodeFrame(payload));
+    QCOMPARE(rig.link->writer().stats().failed, uint64_t(1));
+}
+
+void TestUsbLink::writesNeverWaitForAStalledKey()
+{
+    Rig rig;
+    rig.attach();
+    // Stalled until the test lets go: a send that waited for the pipe would hang here.
+    rig.script->setWriteStall(true, 600000);
+    QList<QByteArray> expected;
+    const int attempts = KeyWriter::kMaxFrames + 10;
+    for (int i = 0; i < attempts; ++i) {
+        const QByteArray payload = "frame " + QByteArray::number(i);
+        if (rig.link->send(data(payload), payload.size()) == usbLink::Queued)
+            expected << encodeFrame(payload);
+    }
+    // The queue holds what fits; the rest is refused and counted.
+    QCOMPARE(rig.link->writer().stats().dropped, uint64_t(attempts - expected.size()));
+    QVERIFY(expected.size() >= KeyWriter::kMaxFrames && expected.size() < attempts);
+    rig.script->setWriteStall(false);
+    QVERIFY(rig.link->writer().flush(5000));
+    QCOMPARE(rig.script->writes(), expected);
 }
 
 void TestUsbLink::receivesPayloads()
@@ -213,7 +247,12 @@ void TestUsbLink::permissionProblemReportedOnce()
                               QStringList {QStringLiteral("/dev/bus/usb/003/007")}, 2000);
     QTRY_VERIFY_WITH_TIMEOUT(rig.script->reconnectCount() >= 3, 4000);
     QCOMPARE(rig.collector->deniedNodes.size(), 1);
+    // Asked for while a search is under way: answered without waiting for it.
+    rig.script->holdReconnects(true);
+    const int searches = rig.script->reconnectCount();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.script->reconnectCount() > searches, 3000);
     QCOMPARE(rig.link->permissionProblemNode(), QStringLiteral("/dev/bus/usb/003/007"));
+    rig.script->holdReconnects(false);
     QVERIFY(rig.collector->connections.isEmpty());
     rig.script->setPermissionDenied(QString());
     QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, QList<bool> {true}, 2000);
@@ -234,6 +273,8 @@ void TestUsbLink::stopUnblocksPendingRead()
         // The key still gets a last message after the thread has ended.
         const QByteArray bye("bye");
         QCOMPARE(rig.link->send(data(bye), bye.size()), 1);
+        QVERIFY(rig.link->writer().flush(2000));
+        QCOMPARE(rig.script->writes(), QList<QByteArray> {encodeFrame(bye)});
         QCoreApplication::processEvents();
         QCOMPARE(rig.collector->connections, QList<bool> {true});
     }

@@ -86,6 +86,16 @@ void WorkflowHarness::fromKey(const QByteArray &message)
         qWarning("key message not delivered");
 }
 
+void WorkflowHarness::keySendsIdentity(quint32 serial, const QString &software,
+                                       const QString &hardware)
+{
+    KMsg msg(MSG_SET);
+    msg.add<KTagUInt32>(TAG_SERIAL, serial);
+    msg.add<KTagString>(TAG_SW, software.toUtf8().constData());
+    msg.add<KTagString>(TAG_HW, hardware.toUtf8().constData());
+    fromKey(serialized(msg));
+}
+
 void WorkflowHarness::keySendsService(const QString &host, const QString &port)
 {
     KMsg msg(MSG_SET);

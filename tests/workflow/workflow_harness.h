@@ -34,6 +34,8 @@ public:
     explicit WorkflowHarness(WorkflowDialogs *dialogs = nullptr, Key key = Key());
     ~WorkflowHarness();
 
+    // The key reports its serial number and versions.
+    void keySendsIdentity(quint32 serial, const QString &software, const QString &hardware);
     // The key reports its web service endpoint.
     void keySendsService(const QString &host, const QString &port);
     void keySendsLoopbackService();

@@ -118,6 +118,22 @@ line_count() {
 
 main_title="Boxwright v1.0.2"
 
+# Clicks the menu button in the window's top right corner.
+open_program_menu() { # window
+    local width
+    width=$(size_of "$1" | cut -dx -f1)
+    click "$1" $((${width:-310} - 10)) 9
+}
+
+# The demo logged in with password "packing": neither its digest nor any
+# 32-digit hex run (the demo service's tokens) may be in the file.
+diagnostics_clean() { # file
+    local digest
+    digest=$(printf packing | md5sum | cut -d' ' -f1)
+    [ -f "$1" ] && ! grep -qi "$digest" "$1" && ! grep -qiE '[0-9a-f]{32}' "$1" \
+        && grep -q '^Key serial: *[0-9A-F]\{8\}$' "$1" && grep -q 'VALID USER DETAILS' "$1"
+}
+
 # Closes the message box titled TITLE with its OK button (the keyboard).
 dismiss() { # title
     local b
@@ -269,6 +285,41 @@ drive_demo() {
     check "replug brings the dashboard back" key_run 20 expect connect-request 20
     check "dashboard at 310 x 400 again" has_size "$main" 310x400 10
     screenshot 10-replugged "$main"
+
+    # The program menu in the window's top right corner.
+    open_program_menu "$main"
+    xdotool key Down Return
+    w=$(window "About Boxwright" 10)
+    check "About box from the program menu" test -n "$w"
+    if [ -n "$w" ]; then
+        screenshot 11-about "$w"
+        xdotool windowfocus --sync "$w" 2>/dev/null
+        xdotool key Return
+        gone "About Boxwright" 10
+    fi
+    mkdir -p "$out/diagnostics"
+    open_program_menu "$main"
+    xdotool key Down Down Return
+    w=$(window "Save diagnostics to" 10)
+    if [ -n "$w" ]; then
+        xdotool windowfocus --sync "$w" 2>/dev/null
+        xdotool key ctrl+a
+        xdotool type --delay 20 "$out/diagnostics"
+        xdotool key Return
+    fi
+    w=$(window "Diagnostics saved" 10)
+    check "diagnostics saved, the box names the file" test -n "$w"
+    if [ -n "$w" ]; then
+        screenshot 12-diagnostics-saved "$w"
+        xdotool windowfocus --sync "$w" 2>/dev/null
+        xdotool key Return
+        gone "Diagnostics saved" 10
+    fi
+    local diag
+    diag=$(find "$out/diagnostics" -name 'boxwright-diagnostics-*.txt' | head -n 1)
+    check "diagnostics name the key and hide the password digest and the token" \
+        diagnostics_clean "$diag"
+    [ -n "$diag" ] && echo "  $(grep -o 'diagnostics written in [0-9]* ms' "$out/boxwright.log" | tail -n 1)"
 
     echo "Screenshots: $out/screens"
     [ $failures -eq 0 ] && echo "Demo: all steps seen." || echo "Demo: $failures step(s) failed; see $out."

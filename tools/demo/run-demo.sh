@@ -135,6 +135,9 @@ if [ $headless -eq 1 ]; then
     xvfb_pid=$!
     wait_line "$out/display" '^[0-9]+$' 10 >/dev/null || { echo "Xvfb did not start" >&2; exit 1; }
     export DISPLAY=":$(head -n 1 "$out/display")"
+    # The program and the screenshots go to this display, whatever platform the
+    # caller's environment names (offscreen would hide every window from xdotool).
+    export QT_QPA_PLATFORM=xcb
 fi
 
 echo "Boxwright demo"

@@ -20,20 +20,19 @@ bool FakeUsbDevice::reconnect()
 {
     int delayMs = 0;
     {
-        std::lock_guard<std::mutex> guard(script_->mutex);
+        std::unique_lock<std::mutex> guard(script_->mutex);
         ++script_->reconnects;
         delayMs = script_->reconnectDelayMs;
-        script_->changed.notify_all();
+        script_->toHost.notify_all();
+        script_->reconnectReleased.wait(guard, [this] { return !script_->reconnectHeld; });
     }
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> guard(script_->mutex);
     record_ = UsbDeviceRecord();
     script_->opened = false;
-    if (!script_->present || script_->reconnectFails || !script_->permissionNode.isEmpty()) {
-        script_->changed.notify_all();
+    if (!script_->present || script_->reconnectFails || !script_->permissionNode.isEmpty())
         return false;
-    }
     record_.opened = true;
     record_.devicePath = QStringLiteral("/dev/bus/usb/001/002");
     record_.dataInterface = 0;
@@ -42,7 +41,6 @@ bool FakeUsbDevice::reconnect()
     record_.bulkOut = 0x01;
     record_.interruptPipe = 0x82;
     script_->opened = true;
-    script_->changed.notify_all();
     return true;
 }
 
@@ -51,8 +49,8 @@ int FakeUsbDevice::readPipe(uint8_t *buf, int capacity)
     std::unique_lock<std::mutex> guard(script_->mutex);
     const int generation = script_->generation;
     ++script_->readersWaiting;
-    script_->changed.notify_all();
-    script_->changed.wait(guard, [&] {
+    script_->toHost.notify_all();
+    script_->toReader.wait(guard, [&] {
         return script_->cancelled || generation != script_->generation || !script_->present
                 || !script_->reads.empty();
     });
@@ -77,12 +75,29 @@ int FakeUsbDevice::readPipe(uint8_t *buf, int capacity)
 
 int FakeUsbDevice::writePipe(const uint8_t *bytes, int n)
 {
-    std::lock_guard<std::mutex> guard(script_->mutex);
-    if (!script_->present || !script_->opened || script_->writesFail)
-        return -1;
-    script_->written.append(QByteArray(reinterpret_cast<const char *>(bytes), n));
-    script_->changed.notify_all();
+    {
+        std::unique_lock<std::mutex> guard(script_->mutex);
+        if (!acceptWrite(guard, bytes, n))
+            return -1;
+    }
+    script_->toHost.notify_all();
     return n;
+}
+
+bool FakeUsbDevice::acceptWrite(std::unique_lock<std::mutex> &guard, const uint8_t *bytes, int n)
+{
+    if (script_->writeStall
+        && !script_->stallEnded.wait_for(guard, std::chrono::milliseconds(script_->stallTimeoutMs),
+                                         [&] { return !script_->writeStall || !script_->present; }))
+        return false;
+    if (!script_->present || !script_->opened || script_->writesFail)
+        return false;
+    if (script_->writesToFail > 0) {
+        --script_->writesToFail;
+        return false;
+    }
+    script_->written.append(QByteArray(reinterpret_cast<const char *>(bytes), n));
+    return true;
 }
 
 const UsbDeviceRecord &FakeUsbDevice::current() const
@@ -94,7 +109,7 @@ void FakeUsbDevice::cancelRead()
 {
     std::lock_guard<std::mutex> guard(script_->mutex);
     script_->cancelled = true;
-    script_->changed.notify_all();
+    script_->toReader.notify_all();
 }
 
 QString FakeUsbDevice::permissionProblem() const
@@ -105,16 +120,18 @@ QString FakeUsbDevice::permissionProblem() const
 
 void FakeUsbDevice::Script::feed(const QByteArray &bytes)
 {
-    std::lock_guard<std::mutex> guard(mutex);
-    reads.push_back({bytes, false});
-    changed.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        reads.push_back({bytes, false});
+    }
+    toReader.notify_all();
 }
 
 void FakeUsbDevice::Script::failRead()
 {
     std::lock_guard<std::mutex> guard(mutex);
     reads.push_back({{}, true});
-    changed.notify_all();
+    toReader.notify_all();
 }
 
 void FakeUsbDevice::Script::unplug()
@@ -124,14 +141,14 @@ void FakeUsbDevice::Script::unplug()
     opened = false;
     ++generation;
     reads.clear();
-    changed.notify_all();
+    toReader.notify_all();
+    stallEnded.notify_all();
 }
 
 void FakeUsbDevice::Script::replug()
 {
     std::lock_guard<std::mutex> guard(mutex);
     present = true;
-    changed.notify_all();
 }
 
 void FakeUsbDevice::Script::setReconnectFails(bool fails)
@@ -152,10 +169,31 @@ void FakeUsbDevice::Script::setReconnectDelay(int ms)
     reconnectDelayMs = ms;
 }
 
+void FakeUsbDevice::Script::holdReconnects(bool hold)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    reconnectHeld = hold;
+    reconnectReleased.notify_all();
+}
+
 void FakeUsbDevice::Script::setWritesFail(bool fail)
 {
     std::lock_guard<std::mutex> guard(mutex);
     writesFail = fail;
+}
+
+void FakeUsbDevice::Script::failNextWrites(int count)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    writesToFail = count;
+}
+
+void FakeUsbDevice::Script::setWriteStall(bool stall, int timeoutMs)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    writeStall = stall;
+    stallTimeoutMs = timeoutMs;
+    stallEnded.notify_all();
 }
 
 QList<QByteArray> FakeUsbDevice::Script::writes() const
@@ -164,11 +202,23 @@ QList<QByteArray> FakeUsbDevice::Script::writes() const
     return written;
 }
 
+QList<QByteArray> FakeUsbDevice::Script::writesFrom(int index) const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return written.mid(index);
+}
+
+int FakeUsbDevice::Script::writeCount() const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return written.size();
+}
+
 bool FakeUsbDevice::Script::waitForWrites(int count, int timeoutMs) const
 {
     std::unique_lock<std::mutex> guard(mutex);
-    return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                            [&] { return written.size() >= count; });
+    return toHost.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [&] { return written.size() >= count; });
 }
 
 int FakeUsbDevice::Script::reconnectCount() const
@@ -180,6 +230,6 @@ int FakeUsbDevice::Script::reconnectCount() const
 bool FakeUsbDevice::Script::waitForPendingRead(int timeoutMs) const
 {
     std::unique_lock<std::mutex> guard(mutex);
-    return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                            [&] { return readersWaiting > 0 && reads.empty(); });
+    return toHost.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [&] { return readersWaiting > 0 && reads.empty(); });
 }

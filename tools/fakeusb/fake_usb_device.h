@@ -33,6 +33,9 @@ public:
     QString permissionProblem() const override;
 
 private:
+    // Takes the write into the script (waiting out a stall); false when it fails.
+    bool acceptWrite(std::unique_lock<std::mutex> &guard, const uint8_t *bytes, int n);
+
     std::shared_ptr<Script> script_;
     UsbDeviceRecord record_;
 };
@@ -54,11 +57,21 @@ struct FakeUsbDevice::Script
     void setPermissionDenied(const QString &node);
     // Each reconnect takes this long (a slow search over many devices).
     void setReconnectDelay(int ms);
+    // While set, a reconnect that starts waits until it is cleared.
+    void holdReconnects(bool hold);
     // Writes fail (-1) while set.
     void setWritesFail(bool fail);
+    // The next count writes fail (-1); later ones go through.
+    void failNextWrites(int count);
+    // While set, the OUT pipe takes nothing: a write waits until it is cleared
+    // (then goes through) or for timeoutMs (then fails), like a key that NAKs.
+    void setWriteStall(bool stall, int timeoutMs = 2000);
 
     // Every write so far, one entry per transfer.
     QList<QByteArray> writes() const;
+    // The writes from index on.
+    QList<QByteArray> writesFrom(int index) const;
+    int writeCount() const;
     // Waits until at least count writes were made; false on time-out.
     bool waitForWrites(int count, int timeoutMs) const;
     int reconnectCount() const;
@@ -73,13 +86,22 @@ private:
         bool fail = false;
     };
     mutable std::mutex mutex;
-    mutable std::condition_variable changed;
+    // One wake-up per direction, so a write does not wake the reader and a
+    // fed read does not wake whoever waits for writes.
+    mutable std::condition_variable toReader; // reads fed, unplug, cancel
+    mutable std::condition_variable toHost; // writes, reads pending, reconnects
+    mutable std::condition_variable stallEnded;
+    mutable std::condition_variable reconnectReleased;
     std::deque<ReadItem> reads;
     QList<QByteArray> written;
     QString permissionNode;
     bool present = true;
     bool reconnectFails = false;
+    bool reconnectHeld = false;
     bool writesFail = false;
+    int writesToFail = 0;
+    bool writeStall = false;
+    int stallTimeoutMs = 2000;
     bool cancelled = false;
     bool opened = false;
     int reconnects = 0;

@@ -1,5 +1,7 @@
-// Draws the dashboard's thirteen pictures into a folder (default: BoxwrightImages).
+// Draws the dashboard's thirteen pictures into a folder (default: BoxwrightImages),
+// or with --icons the program's window icon at its sizes (app/icons).
 //   bw_draw_images [output-folder [scale...]]
+//   bw_draw_images --icons output-folder
 // Each scale (default: 1 and 2) gives one set: "name.png" at 1, "name@<scale>x.png"
 // otherwise, for high-density screens. The pictures are drawn, not resized, so every
 // scale is sharp. The committed PNG files are this program's output; run it again
@@ -158,9 +160,57 @@ QImage whiteHand()
 
 } // namespace
 
+// The program icon, packaging/boxwright.svg drawn at size x size: a box with a
+// key beside it.
+QImage programIcon(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    auto shape = [&p](const QColor &fill, const QColor &stroke, qreal width) {
+        p.setBrush(fill);
+        p.setPen(width > 0 ? QPen(stroke, width) : QPen(Qt::NoPen));
+    };
+    shape(QColor(0xb0, 0x7a, 0x3c), QColor(0x5a, 0x3a, 0x14), 2);
+    p.drawRoundedRect(QRectF(4, 22, 40, 34), 3, 3);
+    shape(QColor(0x8c, 0x5e, 0x2a), Qt::transparent, 0);
+    p.drawRect(QRectF(4, 22, 40, 8));
+    shape(QColor(0xd9, 0xa8, 0x5f), Qt::transparent, 0);
+    p.drawRect(QRectF(20, 22, 8, 34));
+    const QColor keyGreen(0x2e, 0x7d, 0x32), keyEdge(0x12, 0x3d, 0x16);
+    shape(keyGreen, keyEdge, 2);
+    p.drawEllipse(QPointF(46, 18), 12, 12);
+    shape(White, Qt::transparent, 0);
+    p.drawEllipse(QPointF(46, 18), 4, 4);
+    shape(keyGreen, keyEdge, 1.5);
+    p.drawRoundedRect(QRectF(44, 28, 4, 26), 1, 1);
+    shape(keyGreen, Qt::transparent, 0);
+    p.drawRect(QRectF(48, 40, 6, 4));
+    p.drawRect(QRectF(48, 47, 4, 4));
+    return image;
+}
+
+int drawIcons(const QString &out)
+{
+    QDir().mkpath(out);
+    int failures = 0;
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QString path = QDir(out).filePath(QStringLiteral("boxwright-%1.png").arg(size));
+        if (!programIcon(size).save(path, "PNG")) {
+            QTextStream(stderr) << "cannot write " << path << '\n';
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--icons") == 0)
+        return drawIcons(QString::fromLocal8Bit(argv[2]));
     const QString out
             = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("BoxwrightImages");
     QDir().mkpath(out);

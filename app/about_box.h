@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDialog>
+
+struct ProgramFacts;
+
+// Names the program, its build, what it runs on, the attached key and where
+// the packing log is. Every value can be selected and copied.
+class AboutBox : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit AboutBox(const ProgramFacts &facts, QWidget *parent = nullptr);
+
+    // The rows as shown, "Label: value" one per line.
+    QString text() const { return text_; }
+
+private:
+    void addRow(const QString &label, const QString &value);
+
+    class QFormLayout *form_;
+    QString text_;
+};
