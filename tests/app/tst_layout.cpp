@@ -10,7 +10,9 @@
 #include "mainwindow.h"
 #include "timetable.h"
 #include "timetablegui.h"
+#ifndef _WIN32
 #include "udev_access.h"
+#endif
 #include "waitwindow.h"
 
 #include <QAbstractButton>
@@ -142,9 +144,15 @@ private slots:
         QTest::newRow("waiting with hint") << Factory([] {
             auto w = std::make_unique<MainWindow>(Images);
             w->show();
+#ifdef _WIN32
+            // A hint of the WinUSB layer.
+            w->waitView()->setHint(
+                    QStringLiteral("The key is in use by another program. Close that program."));
+#else
             // The libusb layer's hint with the longest word.
             w->waitView()->setHint(
                     describeDeniedKey(QStringLiteral("/dev/bus/usb/001/002"), {}).hint);
+#endif
             return w;
         }) << QSize(250, 150);
         QTest::newRow("dashboard") << Factory([] { return dashboard(false); }) << QSize(310, 400);
