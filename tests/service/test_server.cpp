@@ -65,5 +65,15 @@ void TestServer::handle(const httplib::Request &req, httplib::Response &res)
     res.status = reply.status;
     for (const auto &header : reply.headers)
         res.set_header(header.first.c_str(), header.second);
-    res.set_content(reply.body, reply.contentType.c_str());
+    if (reply.endlessBlock.empty()) {
+        res.set_content(reply.body, reply.contentType.c_str());
+        return;
+    }
+    // Sent until the client goes away.
+    res.set_chunked_content_provider(
+            reply.contentType, [reply, first = true](size_t, httplib::DataSink &sink) mutable {
+                const std::string &next = first ? reply.body : reply.endlessBlock;
+                first = false;
+                return next.empty() || sink.write(next.data(), next.size());
+            });
 }
