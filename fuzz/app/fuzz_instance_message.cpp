@@ -49,6 +49,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static char name[] = "fuzz";
     static char *argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
+    // The log is not what is under test, and writing it would slow every run.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     static QTemporaryDir dir;
     static SingleInstance instance(QStringLiteral("fuzz"), dir.path());
     primary = &instance;

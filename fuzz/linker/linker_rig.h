@@ -147,11 +147,13 @@ struct LinkerRig
     std::unique_ptr<ScanRecordingLinker> linker;
 };
 
-// The program's application object, made once per fuzzing process.
+// The program's application object, made once per fuzzing process, with the log off.
 inline void startApplication()
 {
     static int argc = 1;
     static char name[] = "fuzz";
     static char *argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
+    // The log is not what is under test, and writing it would slow every run.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
 }

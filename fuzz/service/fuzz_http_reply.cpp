@@ -158,6 +158,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static char name[] = "fuzz";
     static char *argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
+    // The log is not what is under test, and writing it would slow every run.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     // The handler's trace lines are not what is under test.
     if (!std::freopen("/dev/null", "w", stdout))
         return 0;
