@@ -28,7 +28,8 @@ struct ServiceTimeLimits
 // Why the latest operation returned false, as far as the client can tell.
 enum class ServiceFailure {
     None, // it succeeded
-    NotReady, // not started: another operation waits, or no Connect yet
+    NotReady, // not started: no Connect yet (a start refused because another operation
+              // waits leaves this as the waiting one has it)
     Unreachable, // no answer: connection refused or reset, unknown host
     TimedOut, // no reply within the time limit
     Refused, // the service answered with an error status or without a record

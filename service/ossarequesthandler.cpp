@@ -210,10 +210,9 @@ void OssaRequestHandler::abandon(QNetworkReply *reply)
 void OssaRequestHandler::finishDownload(QNetworkReply *reply)
 {
     const auto it = pending.find(reply);
-    if (it == pending.end() || it->second.done) {
+    if (it == pending.end()) {
         // A reply of another handler or of an abandoned request: it must not decide anything.
-        if (it == pending.end())
-            reply->deleteLater();
+        reply->deleteLater();
         return;
     }
     Pending &entry = it->second;
