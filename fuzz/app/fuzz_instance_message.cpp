@@ -1,37 +1,16 @@
 // Bytes of any content, written in pieces of any size to the running instance's local
 // socket by a client that then hangs up: the instance raises its window exactly when
 // the first line is the raise request, and lets go of every connection.
+#include "fuzz_support.h"
 #include "single_instance.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <functional>
-#include <memory>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 SingleInstance *primary = nullptr;
 int raised = 0;
@@ -45,12 +24,7 @@ int openConnections()
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    // The log is not what is under test, and writing it would slow every run.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    startQuietApplication();
     static QTemporaryDir dir;
     static SingleInstance instance(QStringLiteral("fuzz"), dir.path());
     primary = &instance;

@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    startApplication();
+    startQuietApplication();
     return 0;
 }
 

@@ -51,7 +51,7 @@ QByteArray relayed(const QByteArray &payload)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    startApplication();
+    startQuietApplication();
     QUdpSocket probe;
     probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
     relayPort = probe.localPort();

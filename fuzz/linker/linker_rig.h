@@ -6,6 +6,7 @@
 // Only the linker's public entry points are used.
 
 #include "frame_assembler.h"
+#include "fuzz_support.h"
 #include "kmsg.h"
 #include "linker.h"
 #include "operator_prompt.h"
@@ -13,21 +14,11 @@
 #include "usb_device.h"
 #include "usb_link.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QStringList>
 
 #include <condition_variable>
-#include <cstdlib>
-#include <functional>
 #include <memory>
 #include <mutex>
-
-inline void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 class RecordingDevice : public UsbDevice
 {
@@ -93,18 +84,6 @@ protected:
     void startWorkflow() override { scans << scannedTag(); }
 };
 
-// Keeps pumping events until done() or the deadline; false on the deadline.
-inline bool pumpUntil(const std::function<bool()> &done, int timeoutMs = 3000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 struct LinkerRig
 {
     LinkerRig()
@@ -146,14 +125,3 @@ struct LinkerRig
     std::unique_ptr<usbLink> link;
     std::unique_ptr<ScanRecordingLinker> linker;
 };
-
-// The program's application object, made once per fuzzing process, with the log off.
-inline void startApplication()
-{
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    // The log is not what is under test, and writing it would slow every run.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-}

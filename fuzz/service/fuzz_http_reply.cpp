@@ -2,6 +2,7 @@
 // reply, through the request handler: whatever arrives, only a success status with a
 // JSON object gives a result or a token, a body over the limit gives neither, and
 // every reply is reported processed exactly once.
+#include "fuzz_support.h"
 #include "lock_parser.h"
 #include "ossarequesthandler.h"
 #include "parser_exam_schedule.h"
@@ -18,16 +19,9 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 struct Script
 {
@@ -154,12 +148,7 @@ extern "C" const char *__lsan_default_suppressions()
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    // The log is not what is under test, and writing it would slow every run.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    startQuietApplication();
     // The handler's trace lines are not what is under test.
     if (!std::freopen("/dev/null", "w", stdout))
         return 0;

@@ -3,6 +3,7 @@
 
 #include "lock_parser.h"
 #include "ossarequesthandler.h"
+#include "resident_memory.h"
 #include "service_fixture.h"
 
 #include <QDir>
@@ -65,36 +66,6 @@ public:
         listen(QHostAddress::LocalHost);
     }
 };
-
-// Under AddressSanitizer freed memory waits in its quarantine: resident memory says
-// nothing about what the client holds there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool residentMemoryMeaningful = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool residentMemoryMeaningful = false;
-#else
-constexpr bool residentMemoryMeaningful = true;
-#endif
-#else
-constexpr bool residentMemoryMeaningful = true;
-#endif
-
-// Peak resident memory of this process since the last resetPeakMemory(), in kB.
-long peakMemoryKb()
-{
-    const QByteArray status = readFile(QStringLiteral("/proc/self/status"));
-    const QRegularExpression peak(QStringLiteral("VmHWM:\\s*(\\d+) kB"));
-    const QRegularExpressionMatch match = peak.match(QString::fromLatin1(status));
-    return match.hasMatch() ? match.captured(1).toLong() : -1;
-}
-
-void resetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
 
 // A gzip body that inflates to `megabytes` MB of zero bytes.
 std::string gzipOfZeros(int megabytes)
@@ -430,9 +401,9 @@ void ServiceOperationsTest::endlessReplyEndsInBoundedMemory()
     });
     auto client = clientFor(server, 10000);
     QVERIFY(client->Connect(QStringLiteral("clerk"), QStringLiteral("pw")));
-    resetPeakMemory();
+    resetPeakResident();
     QVERIFY(!client->GetLock(QStringLiteral("endless")));
-    const long peakKb = peakMemoryKb();
+    const long peakKb = peakResidentKb();
     qInfo("peak resident memory %ld kB", peakKb);
     // Cut off by its size, well before the time limit.
     QCOMPARE(client->lastFailure(), ServiceFailure::BadReply);
@@ -451,12 +422,12 @@ void ServiceOperationsTest::compressedReplyIsNotInflated()
                          + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     QVERIFY(server.isListening());
     OssaRequestHandler handler;
-    resetPeakMemory();
+    resetPeakResident();
     QNetworkReply *reply = handler.sendGet(
             std::make_shared<SingleLockParser>(),
             QStringLiteral("http://127.0.0.1:%1/taviservice/lock").arg(server.serverPort()));
     QVERIFY(QTest::qWaitFor([&] { return handler.isFinished(reply); }, 10000));
-    const long peakKb = peakMemoryKb();
+    const long peakKb = peakResidentKb();
     qInfo("peak resident memory %ld kB", peakKb);
     QVERIFY(!handler.takeResult(reply));
     if (residentMemoryMeaningful)

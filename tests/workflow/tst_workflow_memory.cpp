@@ -5,11 +5,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include <unistd.h>
-
 #include "confirmgui.h"
 #include "examcentregui.h"
 #include "login.h"
+#include "resident_memory.h"
 #include "timetablegui.h"
 #include "workflow_dialogs_widgets.h"
 #include "workflow_harness.h"
@@ -30,29 +29,6 @@ private:
 };
 
 namespace {
-
-// Under AddressSanitizer freed memory waits in its quarantine, so resident
-// memory grows without a leak; LeakSanitizer checks for leaks there instead.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool residentMemoryMeaningful = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool residentMemoryMeaningful = false;
-#else
-constexpr bool residentMemoryMeaningful = true;
-#endif
-#else
-constexpr bool residentMemoryMeaningful = true;
-#endif
-
-long residentKb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
 
 template<class T>
 T *newest(const WidgetWorkflowDialogs &widgets)
