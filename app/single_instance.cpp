@@ -170,7 +170,11 @@ void SingleInstance::serve(QLocalSocket *socket)
 {
     socket->setParent(this);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kClientTimeoutMs, socket, [socket] { socket->abort(); });
+    // Owned by the connection, so it goes with it instead of outliving it.
+    auto *timeout = new QTimer(socket);
+    timeout->setSingleShot(true);
+    connect(timeout, &QTimer::timeout, socket, &QLocalSocket::abort);
+    timeout->start(kClientTimeoutMs);
     connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         if (!socket->canReadLine()) {
             if (socket->bytesAvailable() > kMaxRequest)

@@ -128,8 +128,12 @@ void TestSingleInstance::junkOnTheSocketDoesNotRaiseOrBlock()
     QVERIFY(wrong.waitForConnected(1000));
     wrong.write("quit\n");
     wrong.flush();
+    QLocalSocket silent; // connects and says nothing: dropped after its time
+    silent.connectToServer(first.socketPath());
+    QVERIFY(silent.waitForConnected(1000));
     QTRY_COMPARE_WITH_TIMEOUT(junk.state(), QLocalSocket::UnconnectedState, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(wrong.state(), QLocalSocket::UnconnectedState, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QLocalSocket::UnconnectedState, 5000);
     QCOMPARE(raised.count(), 0);
 
     auto later = startLater(dir.path(), 3000);
