@@ -11,6 +11,9 @@ TestServer::TestServer()
     server.Put(".*", handler);
     boundPort = server.bind_to_any_port("127.0.0.1");
     thread = std::thread([this] { server.listen_after_bind(); });
+    // A stop() before the accept loop runs is lost, and the loop would then never end.
+    for (int i = 0; i < 500 && !server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 TestServer::~TestServer()
