@@ -67,7 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rig.fromKey(connectRequest());
     if (!rig.relay.isOpen())
         return 0;
-    const int before = rig.sentPayloads().size();
 
     // Records of two header bytes and data: bit 7 of the first byte repeats the next
     // byte to the length in the low 11 bits, so that large datagrams need little input.
@@ -104,11 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (datagram.size() <= cLinker::maxRelayPayload)
             expected << datagram;
     }
-    const QVector<QByteArray> sent = rig.sentPayloads();
+    // Writes to the key may be made on another thread, in their own time: only the
+    // relay payload is compared, whatever else the linker sent around it.
     QList<QByteArray> got;
-    for (int i = before; i < sent.size(); ++i) {
-        require(!relayed(sent[i]).isNull());
-        got << relayed(sent[i]);
+    for (const QByteArray &payload : rig.sentPayloads()) {
+        const QByteArray data = relayed(payload);
+        if (!data.isNull())
+            got << data;
     }
     require(got == expected);
     return 0;
