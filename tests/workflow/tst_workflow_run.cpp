@@ -162,6 +162,15 @@ void WorkflowRunTest::fullSealHasItsLineOnDiskBeforePacked()
     QCOMPARE(bodies.first().value("apId").toString(), QString("L7"));
     QCOMPARE(bodies.first().value("comment").toString(), QString("sealed at desk 2"));
 
+    // Each wait said what it waited for, and ended.
+    QCOMPARE(h.dialogs.waits,
+             QString::fromUtf8("Logging in to 127.0.0.1:%1…|Fetching timetables…|"
+                               "Fetching exam centres…|Looking up lock…|"
+                               "Recording seal…")
+                     .arg(h.web.port())
+                     .split('|'));
+    QVERIFY(!h.dialogs.busy);
+
     // Finished once: the same confirmation cannot seal again.
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
     h.confirmPacking("again");
