@@ -185,13 +185,40 @@ void PackingWorkflow::loginNext(const QString &user, const QString &pass)
     const QString target = m_service->host() + QLatin1Char(':') + m_service->port();
     if (!waitFor(QStringLiteral("Logging in to %1\u2026").arg(target),
                  [&] { return m_service->Connect(user, pass); })) {
-        warn(errorTitle, QStringLiteral("Could not log into service."));
+        const QString why = loginFailure(target);
+        warn(errorTitle,
+             QStringLiteral("Could not log into service.")
+                     + (why.isEmpty() ? QString() : QLatin1Char('\n') + why));
         m_service->loggedIn = false;
+        // The operator tries again without scanning; the user name stays.
+        if (m_dialogs && !m_stopped)
+            m_dialogs->showLogin(m_scannedRfid, target, user);
         return;
     }
     m_service->loggedIn = true;
     showSession();
     showTimetables();
+}
+
+QString PackingWorkflow::loginFailure(const QString &target) const
+{
+    switch (m_service->lastFailure()) {
+    case ServiceFailure::Refused:
+        return QStringLiteral("The service at %1 answered and refused the login.").arg(target);
+    case ServiceFailure::TimedOut:
+        return QStringLiteral("The service at %1 did not answer within %2 seconds.")
+                .arg(target, QString::number(m_service->getTimeLimits().login / 1000.0));
+    case ServiceFailure::Unreachable:
+        // Also an unknown host: the client cannot tell the two apart.
+        return QStringLiteral("The connection to %1 was refused or the host could not be found.")
+                .arg(target);
+    case ServiceFailure::BadReply:
+        return QStringLiteral("The service at %1 sent a reply that could not be read.").arg(target);
+    case ServiceFailure::None:
+    case ServiceFailure::NotReady:
+        break;
+    }
+    return QString();
 }
 
 void PackingWorkflow::showTimetables()

@@ -99,6 +99,8 @@ private:
     // Runs one service call with `text` on screen for as long as it waits.
     bool waitFor(const QString &text, const std::function<bool()> &call);
     void showSession();
+    // Why the last login failed, in one line naming `target`; empty when unknown.
+    QString loginFailure(const QString &target) const;
     void showTimetables();
     // chosen: the centre to show as chosen again when it is still on the list.
     void showCentres(const TimetablePtr &timetable, const ExamSchedulePtr &chosen = {});
