@@ -52,7 +52,9 @@ private:
         return open.isEmpty() ? nullptr : qobject_cast<T *>(open.last());
     }
     void loginThroughDialog(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
-    // Logs in, takes the first timetable and centre: the confirm dialog is open.
+    // Logs in and takes the first timetable: the exam centre list is open.
+    ExamCentreGui *runToCentres(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
+    // ... and the first centre: the confirm dialog is open.
     ConfirmGui *runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
 
     QTemporaryDir m_config;
@@ -108,14 +110,22 @@ void WorkflowWidgetsTest::loginThroughDialog(WorkflowHarness &h, WidgetWorkflowD
     QTRY_VERIFY(dialog.isNull());
 }
 
-ConfirmGui *WorkflowWidgetsTest::runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets)
+ExamCentreGui *WorkflowWidgetsTest::runToCentres(WorkflowHarness &h, WidgetWorkflowDialogs &widgets)
 {
     seedStandardData(h.web);
     loginThroughDialog(h, widgets);
     if (QTest::currentTestFailed())
         return nullptr;
     click(newest<TimeTableGui>(widgets), "btnTTNext");
-    click(newest<ExamCentreGui>(widgets), "btnCenterNext");
+    return newest<ExamCentreGui>(widgets);
+}
+
+ConfirmGui *WorkflowWidgetsTest::runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets)
+{
+    ExamCentreGui *centres = runToCentres(h, widgets);
+    if (!centres)
+        return nullptr;
+    click(centres, "btnCenterNext");
     return newest<ConfirmGui>(widgets);
 }
 
@@ -255,12 +265,7 @@ void WorkflowWidgetsTest::busyWhileTheServiceHoldsAReply()
     MainWindow window(QStringLiteral(BW_TEST_IMAGES));
     widgets.setDashboard(window.dashboard());
     auto *line = window.dashboard()->findChild<QLabel *>("lblSession");
-    seedStandardData(h.web);
-    loginThroughDialog(h, widgets);
-    if (QTest::currentTestFailed())
-        return;
-    click(newest<TimeTableGui>(widgets), "btnTTNext");
-    QPointer<ExamCentreGui> centres = newest<ExamCentreGui>(widgets);
+    QPointer<ExamCentreGui> centres = runToCentres(h, widgets);
     QVERIFY(centres);
 
     // The dialog whose "Next" started the lookup says so and takes no second click.
@@ -322,12 +327,7 @@ void WorkflowWidgetsTest::backFromConfirmKeepsTheChosenCentre()
     WorkflowHarness h(nullptr);
     WidgetWorkflowDialogs widgets(h.linker.get());
     h.linker->setWorkflowDialogs(&widgets);
-    seedStandardData(h.web);
-    loginThroughDialog(h, widgets);
-    if (QTest::currentTestFailed())
-        return;
-    click(newest<TimeTableGui>(widgets), "btnTTNext");
-    QPointer<ExamCentreGui> centres = newest<ExamCentreGui>(widgets);
+    QPointer<ExamCentreGui> centres = runToCentres(h, widgets);
     QVERIFY(centres);
     QTest::keyClicks(centres->findChild<QLineEdit *>("tbxFilter"), "nor");
     centres->findChild<QComboBox *>("cbxCenter")->setCurrentIndex(1);
@@ -376,13 +376,8 @@ void WorkflowWidgetsTest::logOutStartsTheNextScanAtTheLogin()
         return enabled;
     };
     auto *line = window.dashboard()->findChild<QLabel *>("lblSession");
-    seedStandardData(h.web);
     QVERIFY(!offered());
-    loginThroughDialog(h, widgets);
-    if (QTest::currentTestFailed())
-        return;
-    click(newest<TimeTableGui>(widgets), "btnTTNext");
-    QPointer<ExamCentreGui> centres = newest<ExamCentreGui>(widgets);
+    QPointer<ExamCentreGui> centres = runToCentres(h, widgets);
     QVERIFY(centres);
 
     // Not while a step waits for the service.
