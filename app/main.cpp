@@ -61,6 +61,7 @@ int main(int argc, char **argv)
         raiseWhenAsked(instance, &window);
         // The packing workflow's dialogs; gone before the linker.
         WidgetWorkflowDialogs workflowDialogs(linker);
+        workflowDialogs.setDashboard(window.dashboard());
         linker->setWorkflowDialogs(&workflowDialogs);
         // Closing the window or the session's end request ends the run, even mid-workflow.
         ProgramShutdown shutdown(linker, &workflowDialogs);
