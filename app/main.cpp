@@ -69,6 +69,7 @@ int main(int argc, char **argv)
         wirePermissionNotice(usbLink::get(), window.waitView());
         raiseWhenAsked(instance, &window);
         workflowDialogs = std::make_unique<WidgetWorkflowDialogs>(linker);
+        workflowDialogs->setDashboard(window.dashboard());
         linker->setWorkflowDialogs(workflowDialogs.get());
         // Closing the window or the session's end request ends the run, even mid-workflow.
         shutdown = std::make_unique<ProgramShutdown>(linker, workflowDialogs.get());

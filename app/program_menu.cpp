@@ -2,6 +2,7 @@
 
 #include "about_box.h"
 #include "diagnostics.h"
+#include "linker.h"
 #include "program_facts.h"
 
 #include <QElapsedTimer>
@@ -58,6 +59,11 @@ ProgramMenu::ProgramMenu(QWidget *window, cLinker *linker, usbLink *link, const 
     QAction *save
             = menu_->addAction(tr("Save diagnostics..."), this, &ProgramMenu::saveDiagnosticsAsked);
     save->setObjectName(QStringLiteral("actionSaveDiagnostics"));
+    menu_->addSeparator();
+    logOut_ = menu_->addAction(tr("Log out"), this, &ProgramMenu::logOut);
+    logOut_->setObjectName(QStringLiteral("actionLogOut"));
+    connect(menu_, &QMenu::aboutToShow, this, &ProgramMenu::updateActions);
+    updateActions();
 
     window_->installEventFilter(this);
     place();
@@ -75,6 +81,20 @@ void ProgramMenu::place()
     button_->adjustSize();
     button_->move(window_->width() - button_->width(), 0);
     button_->raise();
+}
+
+void ProgramMenu::updateActions()
+{
+    const PackingWorkflow &workflow = linker_->packingWorkflow();
+    logOut_->setEnabled(workflow.loggedIn() && !workflow.stepRunning());
+}
+
+void ProgramMenu::logOut()
+{
+    // Also refused by the workflow itself while a step waits.
+    if (!linker_->packingWorkflow().logOut())
+        qCDebug(lcProgramMenu) << "log out refused: nobody logged in, or a step is running";
+    updateActions();
 }
 
 void ProgramMenu::showAbout()

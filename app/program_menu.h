@@ -5,14 +5,16 @@
 
 class cLinker;
 class LogRing;
+class QAction;
 class QMenu;
 class QToolButton;
 class QWidget;
 class usbLink;
 
 // A small menu button in the window's top right corner, over whichever view is
-// shown: "About Boxwright" and "Save diagnostics...". Further actions go into
-// menu(). Owned by the window.
+// shown: "About Boxwright", "Save diagnostics..." and "Log out" (of the web
+// service; only while someone is logged in and no workflow step waits).
+// Further actions go into menu(). Owned by the window.
 class ProgramMenu : public QObject
 {
     Q_OBJECT
@@ -26,12 +28,14 @@ public:
 public slots:
     void showAbout();
     void saveDiagnosticsAsked();
+    void logOut();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void place();
+    void updateActions();
 
     QWidget *window_;
     cLinker *linker_;
@@ -39,5 +43,6 @@ private:
     const LogRing *ring_;
     QToolButton *button_;
     QMenu *menu_;
+    QAction *logOut_;
     QString lastFolder_;
 };

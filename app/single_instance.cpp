@@ -3,11 +3,14 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
 
@@ -19,18 +22,83 @@ const QByteArray kDone = "ok\n";
 // A client that says nothing useful within this time is dropped.
 constexpr int kClientTimeoutMs = 2000;
 constexpr int kMaxRequest = 64;
+
+const QFile::Permissions kOthersAccess = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+
+// The login name, as a file name part; folders of different users never share it.
+QString userTag()
+{
+    QString name = qEnvironmentVariable("USER");
+    if (name.isEmpty())
+        name = qEnvironmentVariable("USERNAME");
+    if (name.isEmpty())
+        name = QDir::home().dirName();
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('.'))
+            c = QLatin1Char('_');
+    }
+    return name;
+}
+
+// Creates the folder under a temporary name with mode 0700 and then gives it its
+// name, so it is never open to others. Does nothing when the name is taken.
+void createPrivately(const QString &path)
+{
+    const QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+    QTemporaryDir fresh(info.absolutePath() + QStringLiteral("/.") + info.fileName()
+                        + QStringLiteral("-XXXXXX"));
+    if (fresh.isValid() && QDir().rename(fresh.path(), path))
+        fresh.setAutoRemove(false);
+}
+
+// A real folder (not a link) that this user owns and others cannot enter. Where the
+// file system tells no owners (Windows), being able to write there is enough.
+bool isPrivateFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isDir())
+        return false;
+    // The owner of a file made here is this user, whatever the platform calls it.
+    QTemporaryFile probe(path + QStringLiteral("/.owner-probe"));
+    if (!probe.open())
+        return false;
+    const uint self = QFileInfo(probe.fileName()).ownerId();
+    if (self == uint(-2))
+        return true;
+    return info.ownerId() == self && !(info.permissions() & kOthersAccess);
+}
+
+// The first folder that is private to this user: the runtime folder, else one named
+// for the user in the temporary folder, else one in the user's cache folder.
+QString privateFolder(const QString &name)
+{
+    const QString own = name + QLatin1Char('-') + userTag();
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const QStringList candidates = {
+            QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation),
+            QDir(QDir::tempPath()).filePath(own),
+            cache.isEmpty() ? QString() : QDir(cache).filePath(own),
+    };
+    for (const QString &dir : candidates) {
+        if (dir.isEmpty())
+            continue;
+        if (!QFileInfo::exists(dir))
+            createPrivately(dir);
+        if (isPrivateFolder(dir))
+            return dir;
+        qCWarning(lcInstance) << dir << "is not a folder of this user alone; not used";
+    }
+    return {};
+}
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, const QString &dir, QObject *parent)
     : QObject(parent)
     , name_(name)
-    , dir_(dir)
+    , dir_(dir.isEmpty() ? privateFolder(name) : dir)
 {
-    if (dir_.isEmpty()) {
-        dir_ = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-        if (dir_.isEmpty())
-            dir_ = QDir::tempPath();
-    }
 }
 
 SingleInstance::~SingleInstance()
@@ -58,6 +126,10 @@ qint64 SingleInstance::holderPid() const
 
 SingleInstance::Role SingleInstance::claim(int waitMs)
 {
+    if (dir_.isEmpty()) {
+        qCWarning(lcInstance) << "no folder private to this user - running unguarded";
+        return Role::Primary;
+    }
     QDir().mkpath(dir_);
     lock_ = std::make_unique<QLockFile>(lockPath());
     // Only a dead holder makes a lock stale, never its age: the program runs for hours.
@@ -98,7 +170,11 @@ void SingleInstance::serve(QLocalSocket *socket)
 {
     socket->setParent(this);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kClientTimeoutMs, socket, [socket] { socket->abort(); });
+    // Owned by the connection, so it goes with it instead of outliving it.
+    auto *timeout = new QTimer(socket);
+    timeout->setSingleShot(true);
+    connect(timeout, &QTimer::timeout, socket, &QLocalSocket::abort);
+    timeout->start(kClientTimeoutMs);
     connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         if (!socket->canReadLine()) {
             if (socket->bytesAvailable() > kMaxRequest)

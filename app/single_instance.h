@@ -22,7 +22,10 @@ public:
         NoAnswer, // another instance holds the lock but did not answer
     };
 
-    // dir holds the lock file and the socket; empty: the per-user runtime folder.
+    // dir holds the lock file and the socket. Empty: a folder that this user alone owns
+    // and can enter (mode 0700): the runtime folder, else one named for the user in the
+    // temporary folder, else one in the user's cache folder. The socket's name is its
+    // path there, so it is per user on every platform.
     explicit SingleInstance(const QString &name = QStringLiteral("boxwright"),
                             const QString &dir = QString(), QObject *parent = nullptr);
     ~SingleInstance() override;

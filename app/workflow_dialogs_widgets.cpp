@@ -6,10 +6,12 @@
 
 #include "confirmgui.h"
 #include "examcentregui.h"
+#include "keywindow.h"
 #include "linker.h"
 #include "login.h"
 #include "packing_workflow.h"
 #include "timetablegui.h"
+#include "waiting_look.h"
 
 namespace {
 
@@ -146,6 +148,47 @@ void WidgetWorkflowDialogs::closeOpen(WorkflowStep only)
     }
 }
 
+void WidgetWorkflowDialogs::setDashboard(KeyWindow *dashboard)
+{
+    m_dashboard = dashboard;
+}
+
+void WidgetWorkflowDialogs::setBusy(const QString &text)
+{
+    clearBusy();
+    // The step's own dialog is open while its slot runs; a scan's step has none.
+    if (const Shown *open = newestOpen()) {
+        m_busy = open->dialog;
+        showWaiting(m_busy, text);
+    } else if (m_dashboard) {
+        m_busyOnDashboard = true;
+        m_dashboard->setWorkflowWait(text);
+    }
+}
+
+void WidgetWorkflowDialogs::clearBusy()
+{
+    if (m_busy)
+        endWaiting(m_busy);
+    m_busy = nullptr;
+    if (m_busyOnDashboard && m_dashboard)
+        m_dashboard->setWorkflowWait(QString());
+    m_busyOnDashboard = false;
+}
+
+void WidgetWorkflowDialogs::showSession(const QString &user, const TimetablePtr &timetable)
+{
+    if (!m_dashboard)
+        return;
+    QString text;
+    if (!user.isEmpty()) {
+        text = QStringLiteral("Logged in as %1").arg(user);
+        if (timetable)
+            text += QStringLiteral("\nTimetable: %1").arg(TimeTableGui::describe(timetable.data()));
+    }
+    m_dashboard->setSessionText(text);
+}
+
 void WidgetWorkflowDialogs::present(QDialog *dialog, WorkflowStep step, const QString &tag)
 {
     // Closing (a button, or the window's close control) ends in finished().
@@ -158,9 +201,12 @@ void WidgetWorkflowDialogs::present(QDialog *dialog, WorkflowStep step, const QS
     dialog->show();
 }
 
-void WidgetWorkflowDialogs::showLogin(const QString &tag, const QString &target)
+void WidgetWorkflowDialogs::showLogin(const QString &tag, const QString &target,
+                                      const QString &user)
 {
     auto *dialog = new login(nullptr, target);
+    if (!user.isEmpty())
+        dialog->keepUser(user);
     QObject::connect(dialog, &login::loginnext, m_linker, &cLinker::loginnext);
     present(dialog, WorkflowStep::Login, tag);
 }
@@ -174,10 +220,16 @@ void WidgetWorkflowDialogs::showTimetables(const QString &tag, const QList<Timet
 }
 
 void WidgetWorkflowDialogs::showCentres(const QString &tag, const QList<ExamSchedulePtr> &centres,
-                                        const TimetablePtr &timetable)
+                                        const TimetablePtr &timetable,
+                                        const ExamSchedulePtr &chosen)
 {
     auto *dialog = new ExamCentreGui(raw(centres), timetable.data(), nullptr);
     new RecordHold(dialog, {timetable}, centres);
+    if (chosen)
+        dialog->showChosen(m_centreFilter, chosen.data());
+    // Kept before the step runs, for coming back to this list from the confirmation.
+    QObject::connect(dialog, &ExamCentreGui::CenterNext, dialog,
+                     [this, dialog] { m_centreFilter = dialog->filterText(); });
     QObject::connect(dialog, &ExamCentreGui::CenterNext, m_linker, &cLinker::CenterNext);
     QObject::connect(dialog, &ExamCentreGui::CenterBack, m_linker, &cLinker::CenterBack);
     present(dialog, WorkflowStep::Centres, tag);

@@ -10,6 +10,20 @@
 namespace {
 const QString errorTitle = QStringLiteral("Error");
 const QString lockErrorTitle = QStringLiteral("ERROR");
+
+// The record of `list` for the same exam centre as `chosen`, found by its
+// identifiers (the list may have been fetched again); null when it is gone or
+// `chosen` has no identifier.
+ExamSchedulePtr sameCentre(const QList<ExamSchedulePtr> &list, const ExamSchedulePtr &chosen)
+{
+    if (!chosen || (chosen->pointId.isEmpty() && chosen->examSchedId < 0))
+        return {};
+    for (const ExamSchedulePtr &s : list) {
+        if (s && s->pointId == chosen->pointId && s->examSchedId == chosen->examSchedId)
+            return s;
+    }
+    return {};
+}
 } // namespace
 
 // Marks a step as running for as long as it is on the stack, including the
@@ -75,6 +89,45 @@ void PackingWorkflow::stop(std::function<void()> stopped)
         stopped();
 }
 
+bool PackingWorkflow::waitFor(const QString &text, const std::function<bool()> &call)
+{
+    if (m_dialogs)
+        m_dialogs->setBusy(text);
+    const bool ok = call();
+    // Also when the call failed or the program is ending.
+    if (m_dialogs)
+        m_dialogs->clearBusy();
+    return ok;
+}
+
+bool PackingWorkflow::loggedIn() const
+{
+    return m_service && m_service->loggedIn;
+}
+
+void PackingWorkflow::showSession()
+{
+    if (m_dialogs)
+        m_dialogs->showSession(loggedIn() ? m_service->userName() : QString(),
+                               loggedIn() ? m_chosenTimetable : TimetablePtr());
+}
+
+bool PackingWorkflow::logOut()
+{
+    if (!loggedIn() || !beginStep("logOut"))
+        return false;
+    qCDebug(lcLinker).noquote() << "logged out:" << m_service->userName();
+    voidConfirmation();
+    if (m_dialogs)
+        m_dialogs->closeAll();
+    m_chosenTimetable.reset();
+    m_chosenSchedule.reset();
+    // The client goes with its token and credentials; the next scan makes a new one.
+    m_service.reset();
+    showSession();
+    return true;
+}
+
 bool PackingWorkflow::raiseOpenDialog(const QString &scannedRfid)
 {
     const WorkflowStep open = m_dialogs ? m_dialogs->openStep() : WorkflowStep::None;
@@ -113,7 +166,8 @@ void PackingWorkflow::start(const QString &serviceHost, const QString &servicePo
 
     if (!m_service->loggedIn) {
         if (m_dialogs)
-            m_dialogs->showLogin(m_scannedRfid, serviceHost + QLatin1Char(':') + servicePort);
+            m_dialogs->showLogin(m_scannedRfid, serviceHost + QLatin1Char(':') + servicePort,
+                                 QString());
         return;
     }
     if (!m_chosenTimetable)
@@ -128,18 +182,49 @@ void PackingWorkflow::loginNext(const QString &user, const QString &pass)
         return;
     StepScope step(m_stepRunning);
 
-    if (!m_service->Connect(user, pass)) {
-        warn(errorTitle, QStringLiteral("Could not log into service."));
+    const QString target = m_service->host() + QLatin1Char(':') + m_service->port();
+    if (!waitFor(QStringLiteral("Logging in to %1\u2026").arg(target),
+                 [&] { return m_service->Connect(user, pass); })) {
+        const QString why = loginFailure(target);
+        warn(errorTitle,
+             QStringLiteral("Could not log into service.")
+                     + (why.isEmpty() ? QString() : QLatin1Char('\n') + why));
         m_service->loggedIn = false;
+        // The operator tries again without scanning; the user name stays.
+        if (m_dialogs && !m_stopped)
+            m_dialogs->showLogin(m_scannedRfid, target, user);
         return;
     }
     m_service->loggedIn = true;
+    showSession();
     showTimetables();
+}
+
+QString PackingWorkflow::loginFailure(const QString &target) const
+{
+    switch (m_service->lastFailure()) {
+    case ServiceFailure::Refused:
+        return QStringLiteral("The service at %1 answered and refused the login.").arg(target);
+    case ServiceFailure::TimedOut:
+        return QStringLiteral("The service at %1 did not answer within %2 seconds.")
+                .arg(target, QString::number(m_service->getTimeLimits().login / 1000.0));
+    case ServiceFailure::Unreachable:
+        // Also an unknown host: the client cannot tell the two apart.
+        return QStringLiteral("The connection to %1 was refused or the host could not be found.")
+                .arg(target);
+    case ServiceFailure::BadReply:
+        return QStringLiteral("The service at %1 sent a reply that could not be read.").arg(target);
+    case ServiceFailure::None:
+    case ServiceFailure::NotReady:
+        break;
+    }
+    return QString();
 }
 
 void PackingWorkflow::showTimetables()
 {
-    if (!m_service->GetTables()) {
+    if (!waitFor(QStringLiteral("Fetching timetables\u2026"),
+                 [this] { return m_service->GetTables(); })) {
         warn(errorTitle, QStringLiteral("Could not retrieve Tables."));
         return;
     }
@@ -154,21 +239,24 @@ void PackingWorkflow::timetableNext(Timetable *timetable)
     StepScope step(m_stepRunning);
 
     m_chosenTimetable = timetable->sharedFromThis();
+    showSession();
     showCentres(m_chosenTimetable);
 }
 
-void PackingWorkflow::showCentres(const TimetablePtr &timetable)
+void PackingWorkflow::showCentres(const TimetablePtr &timetable, const ExamSchedulePtr &chosen)
 {
     if (!timetable)
         return;
-    if (!m_service->GetSchedule(timetable->tableId)) {
+    if (!waitFor(QStringLiteral("Fetching exam centres\u2026"),
+                 [&] { return m_service->GetSchedule(timetable->tableId); })) {
         warn(errorTitle, QStringLiteral("Could not retrieve Centers."));
         return;
     }
     if (timetable->startTime < notCreatedCutoff || timetable->endTime < notCreatedCutoff)
         warn(errorTitle, QStringLiteral("TimeTable Not Created."));
     if (m_dialogs)
-        m_dialogs->showCentres(m_scannedRfid, m_service->sharedExamSchedules(), timetable);
+        m_dialogs->showCentres(m_scannedRfid, m_service->sharedExamSchedules(), timetable,
+                               sameCentre(m_service->sharedExamSchedules(), chosen));
 }
 
 void PackingWorkflow::centreBack()
@@ -197,13 +285,15 @@ void PackingWorkflow::centreNext(ExamSchedule *centre)
     // before must seal nothing, whether this lookup succeeds or fails.
     voidConfirmation();
     const QString rfid = m_scannedRfid;
-    if (!m_service->GetLock(rfid) || !m_service->sharedCurrentLock()) {
+    if (!waitFor(QStringLiteral("Looking up lock\u2026"), [&] { return m_service->GetLock(rfid); })
+        || !m_service->sharedCurrentLock()) {
         warn(lockErrorTitle, QStringLiteral("Could not retrieve lock."));
         return;
     }
     const LockPtr lock = m_service->sharedCurrentLock();
     if (lock->commissionState == CommissionState::Other
-        && !m_service->validateLock(lock->lockId, rfid)) {
+        && !waitFor(QStringLiteral("Validating lock\u2026"),
+                    [&] { return m_service->validateLock(lock->lockId, rfid); })) {
         warn(lockErrorTitle,
              QStringLiteral("Lock could not be found. Try open and/or closing the lock."));
         return;
@@ -223,7 +313,8 @@ void PackingWorkflow::confirmBack()
     if (!m_service || !m_chosenTimetable || !beginStep("ConfirmBack"))
         return;
     StepScope step(m_stepRunning);
-    showCentres(m_chosenTimetable);
+    // Back to the list as the operator left it, the chosen centre still chosen.
+    showCentres(m_chosenTimetable, m_chosenSchedule);
 }
 
 void PackingWorkflow::confirmPacking(ConfirmationId confirmation, const QString &comment)
@@ -253,8 +344,11 @@ void PackingWorkflow::confirmPacking(ConfirmationId confirmation, const QString 
 
 void PackingWorkflow::seal(const Confirmation &confirmation, const QString &comment)
 {
-    if (!m_service->PackSeal(confirmation.schedule->pointId, confirmation.timetable->tableId,
-                             confirmation.lock->lockId, comment)) {
+    if (!waitFor(QStringLiteral("Recording seal\u2026"), [&] {
+            return m_service->PackSeal(confirmation.schedule->pointId,
+                                       confirmation.timetable->tableId, confirmation.lock->lockId,
+                                       comment);
+        })) {
         warn(errorTitle, QStringLiteral("Could not Pack Seal."));
         return;
     }

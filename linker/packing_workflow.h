@@ -60,6 +60,12 @@ public:
     void confirmPacking(ConfirmationId confirmation, const QString &comment);
     void confirmBack();
 
+    // Ends the service session and forgets the chosen timetable, so that the
+    // next scan starts at the login; the workflow's dialogs close. Refused
+    // (false) when nobody is logged in, while a step runs or once the program ends.
+    bool logOut();
+    bool loggedIn() const;
+
     // The program ends: no step starts from now on and no message box opens.
     // `stopped` runs once no seal is waiting for its reply (at once, or when
     // that seal has its answer and log line).
@@ -90,8 +96,14 @@ private:
 
     bool beginStep(const char *entry);
     bool raiseOpenDialog(const QString &scannedRfid);
+    // Runs one service call with `text` on screen for as long as it waits.
+    bool waitFor(const QString &text, const std::function<bool()> &call);
+    void showSession();
+    // Why the last login failed, in one line naming `target`; empty when unknown.
+    QString loginFailure(const QString &target) const;
     void showTimetables();
-    void showCentres(const TimetablePtr &timetable);
+    // chosen: the centre to show as chosen again when it is still on the list.
+    void showCentres(const TimetablePtr &timetable, const ExamSchedulePtr &chosen = {});
     void voidConfirmation();
     void seal(const Confirmation &confirmation, const QString &comment);
     void logSeal(const PackLogEntry &entry);

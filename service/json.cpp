@@ -50,17 +50,50 @@ QString JSON::baseUrl() const
     return QLatin1String("http://") + hostName + QLatin1Char(':') + portText;
 }
 
-bool JSON::ready(const char *operation) const
+bool JSON::ready(const char *operation)
 {
     if (busy) {
         qCDebug(lcJson) << operation << "refused: another operation is still waiting";
+        // The waiting operation keeps its own state.
         return false;
     }
+    failure = ServiceFailure::None;
+    httpStatus = 0;
     if (!handler && qstrcmp(operation, "Connect") != 0) {
         qCDebug(lcJson) << operation << "refused: not connected";
-        return false;
+        return fail(ServiceFailure::NotReady);
     }
     return true;
+}
+
+bool JSON::fail(ServiceFailure why)
+{
+    if (failure == ServiceFailure::None)
+        failure = why;
+    return false;
+}
+
+std::shared_ptr<Result> JSON::takeResult(QNetworkReply *reply, qint64 *bodyBytes)
+{
+    ReplyOutcome outcome = handler->takeOutcome(reply);
+    httpStatus = outcome.httpStatus;
+    if (bodyBytes)
+        *bodyBytes = outcome.bodyBytes;
+    switch (outcome.status) {
+    case ReplyStatus::Ok:
+        break;
+    case ReplyStatus::NoConnection:
+        fail(ServiceFailure::Unreachable);
+        break;
+    case ReplyStatus::HttpError:
+        fail(ServiceFailure::Refused);
+        break;
+    case ReplyStatus::NotJson:
+    case ReplyStatus::TooLarge:
+        fail(ServiceFailure::BadReply);
+        break;
+    }
+    return std::move(outcome.result);
 }
 
 bool JSON::waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace)
@@ -89,7 +122,7 @@ bool JSON::waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace)
         trace("After loop  before tests of timer");
     if (!handler->isFinished(reply)) {
         handler->abandon(reply);
-        return false;
+        return fail(ServiceFailure::TimedOut);
     }
     timer.stop();
     return true;
@@ -109,13 +142,13 @@ bool JSON::Connect(const QString &userName, const QString &password)
         return false;
     }
     qCDebug(lcJson) << "Success";
-    const std::shared_ptr<Result> result = handler->takeResult(reply);
+    const std::shared_ptr<Result> result = takeResult(reply);
     console("Result pointer: %p\n", static_cast<void *>(result.get()));
     const JSONLoginPtr login = result ? result->dataAs<JSONLogin>() : JSONLoginPtr();
     if (!login)
-        return false;
-    console("ID: %s Name: %s \n", utf8(login->userId).constData(),
-            utf8(login->userName).constData());
+        return fail(ServiceFailure::Refused);
+    console("ID: %s Name: %s \n", printable(login->userId).constData(),
+            printable(login->userName).constData());
     user = userName;
     pass = password;
     return true;
@@ -123,8 +156,9 @@ bool JSON::Connect(const QString &userName, const QString &password)
 
 void JSON::printLock() const
 {
-    console("ID: %s Description: %s Longitude: %s Latitude: %s \n", utf8(lock->lockId).constData(),
-            utf8(lock->description).constData(), utf8(QString::number(lock->longitude)).constData(),
+    console("ID: %s Description: %s Longitude: %s Latitude: %s \n",
+            printable(lock->lockId).constData(), printable(lock->description).constData(),
+            utf8(QString::number(lock->longitude)).constData(),
             utf8(QString::number(lock->latitude)).constData());
 }
 
@@ -139,11 +173,11 @@ bool JSON::lockOperation(QNetworkReply *reply, const char *before, const char *a
         return false;
     }
     qCDebug(lcJson).noquote() << succeeded;
-    const std::shared_ptr<Result> result = handler->takeResult(reply);
+    const std::shared_ptr<Result> result = takeResult(reply);
     console("Result pointer: %p\n", static_cast<void *>(result.get()));
     const LockPtr found = result ? result->dataAs<Lock>() : LockPtr();
     if (!found)
-        return false;
+        return fail(ServiceFailure::Refused);
     lock = found;
     printLock();
     return true;
@@ -156,7 +190,7 @@ bool JSON::GetLock(const QString &rfid)
     BusyScope scope(busy);
     const QString url
             = baseUrl() + QLatin1String("/taviservice/lock/find/by/rf/") + encodeUrlText(rfid);
-    console("Seindin to%s\n", utf8(url).constData());
+    console("Seindin to%s\n", printable(url).constData());
     QNetworkReply *reply = handler->sendGet(std::make_shared<SingleLockParser>(), url);
     return lockOperation(reply, "GetLock1\n", "GetLock2\n", "FailedLOCK", "SuccessLOCK");
 }
@@ -204,13 +238,14 @@ bool JSON::PackSeal(const QString &pointId, const QString &tableId, const QStrin
         return false;
     }
     qCDebug(lcJson) << "SuccessSEAL";
-    const std::shared_ptr<Result> result = handler->takeResult(reply);
+    const std::shared_ptr<Result> result = takeResult(reply);
     console("Result pointer: %p\n", static_cast<void *>(result.get()));
     const SealPtr seal = result ? result->dataAs<Seal>() : SealPtr();
     if (!seal)
-        return false;
-    console("tableid: %s pointid: %s apid: %s examscehid: %d \n", utf8(seal->tableId).constData(),
-            utf8(seal->pointId).constData(), utf8(seal->apId).constData(), seal->examSchedId);
+        return fail(ServiceFailure::Refused);
+    console("tableid: %s pointid: %s apid: %s examscehid: %d \n",
+            printable(seal->tableId).constData(), printable(seal->pointId).constData(),
+            printable(seal->apId).constData(), seal->examSchedId);
     return true;
 }
 

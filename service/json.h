@@ -13,6 +13,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class OssaRequestHandler;
+class Result;
 
 // Time limits of the operations, in milliseconds (per page for the two fetches).
 struct ServiceTimeLimits
@@ -23,6 +24,20 @@ struct ServiceTimeLimits
     int tables = 3000;
     int schedule = 10000;
 };
+
+// Why the latest operation returned false, as far as the client can tell.
+enum class ServiceFailure {
+    None, // it succeeded
+    NotReady, // not started: no Connect yet (a start refused because another operation
+              // waits leaves this as the waiting one has it)
+    Unreachable, // no answer: connection refused or reset, unknown host
+    TimedOut, // no reply within the time limit
+    Refused, // the service answered with an error status or without a record
+    BadReply, // the reply was unusable: not JSON, too large, endless paging
+};
+
+template<class L>
+struct PageFetch;
 
 // The web service client of one endpoint: six blocking operations that wait for their
 // reply in a nested event loop. See service/README.md for who owns the records.
@@ -60,6 +75,10 @@ public:
     const QString &password() const { return pass; }
     // True while an operation waits for its reply; a second one is then refused.
     bool isBusy() const { return busy; }
+    // Why the latest operation failed (None after a success), and the HTTP status of
+    // its latest reply (0 when none arrived).
+    ServiceFailure lastFailure() const { return failure; }
+    int lastHttpStatus() const { return httpStatus; }
     OssaRequestHandler *requestHandler() const { return handler.get(); }
 
     // Written and read by the packing workflow after Connect.
@@ -96,8 +115,14 @@ private:
     };
 
     QString baseUrl() const;
-    bool ready(const char *operation) const;
+    // Starts an operation: false (and NotReady) when it may not run now.
+    bool ready(const char *operation);
     bool waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace = Trace());
+    // The parsed reply of a finished request; records why when there is none.
+    std::shared_ptr<Result> takeResult(QNetworkReply *reply, qint64 *bodyBytes = nullptr);
+    bool fail(ServiceFailure why);
+    template<class L>
+    bool fetchPages(const PageFetch<L> &fetch);
     bool lockOperation(QNetworkReply *reply, const char *before, const char *after,
                        const char *failed, const char *succeeded);
     void printLock() const;
@@ -113,4 +138,6 @@ private:
     std::unique_ptr<OssaRequestHandler> handler;
     ServiceTimeLimits timeLimits;
     bool busy = false;
+    ServiceFailure failure = ServiceFailure::None;
+    int httpStatus = 0;
 };

@@ -42,20 +42,12 @@ QString jsonQuote(const QString &text)
     return out;
 }
 
-void traceLine(const QString &fileName, const char *line, bool truncate)
+bool replaceFile(const QString &fileName, const QByteArray &content)
 {
+    QFile::remove(fileName);
     QFile file(fileName);
-    const QIODevice::OpenMode mode
-            = QIODevice::WriteOnly | (truncate ? QIODevice::Truncate : QIODevice::Append);
-    if (!file.open(mode))
-        return;
-    file.write(line);
-    file.write("\n");
-}
-
-void truncateFile(const QString &fileName)
-{
-    QFile file(fileName);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.close();
+    // Creating exclusively never opens through a link that reappeared meanwhile.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    return file.write(content) == content.size();
 }

@@ -7,6 +7,7 @@
 #include "parser_timetable.h"
 
 #include <QLoggingCategory>
+#include <QSet>
 
 Q_DECLARE_LOGGING_CATEGORY(lcJson)
 
@@ -14,65 +15,126 @@ namespace {
 
 const int tablePageSize = 100;
 const int schedulePageSize = 1000;
-
-QByteArray utf8(const QString &text)
-{
-    return text.toUtf8();
-}
-
-// Common checks after a page's reply: the page list, or null (operation fails).
-template<class L>
-QSharedPointer<L> pageOf(const std::shared_ptr<Result> &result)
-{
-    if (!result) {
-        qCDebug(lcJson) << "NULL";
-        return {};
-    }
-    qCDebug(lcJson) << "NOT NULL";
-    console("Result code: %d\n", result->getCode());
-    qCDebug(lcJson).noquote() << QStringLiteral("Result code: %1").arg(result->getCode());
-    return result->dataAs<L>();
-}
+// A fetch ends as a failure past these, whatever the pages report: far more than a
+// packing point has, little enough that a service that never ends cannot hang the
+// workflow or fill the memory.
+const int maxPagesPerFetch = 200;
+const qint64 maxBytesPerFetch = 4 * OssaRequestHandler::defaultMaxReplyBytes;
 
 } // namespace
 
-bool JSON::GetTables()
+// One paginated fetch: what differs between the timetables and the exam schedules.
+template<class L>
+struct PageFetch
 {
-    if (!ready("GetTables"))
-        return false;
-    BusyScope scope(busy);
-    auto parser = std::make_shared<ParserTimetable>();
-    const QString base = baseUrl() + QLatin1String("/taviservice/timetable?");
-    timetableList.clear();
-    int offset = 0;
-    for (;;) {
-        const QString url = base + ParserTimetable::buildQuery(offset, tablePageSize, {}, {});
-        console("Seindin to %s\n", utf8(url).constData());
-        QNetworkReply *reply = handler->sendGet(parser, url);
-        if (!waitForReply(reply, timeLimits.tables)) {
+    using Record = typename L::Record;
+    std::shared_ptr<ResultParser> parser;
+    int pageSize = 0;
+    int limitMs = 0;
+    std::function<QString(int offset)> url;
+    const char *sendingFormat = "";
+    std::function<void(const L &page)> printPage;
+    std::function<void(const Record &record)> printRecord;
+    // Identity of a record: a page that brings no new one ends the fetch.
+    std::function<QString(const Record &record)> key;
+    QList<QSharedPointer<Record>> *records = nullptr;
+    std::function<void(const char *line)> trace;
+};
+
+template<class L>
+bool JSON::fetchPages(const PageFetch<L> &fetch)
+{
+    QSet<QString> seen;
+    qint64 bytes = 0;
+    for (int pages = 0, offset = 0;; ++pages, offset += fetch.pageSize) {
+        if (pages == maxPagesPerFetch) {
+            qCWarning(lcJson) << "more than" << maxPagesPerFetch << "pages; fetch stopped";
+            return fail(ServiceFailure::BadReply);
+        }
+        const QString url = fetch.url(offset);
+        console(fetch.sendingFormat, printable(url).constData());
+        QNetworkReply *reply = handler->sendGet(fetch.parser, url);
+        if (!waitForReply(reply, fetch.limitMs, fetch.trace)) {
             qCDebug(lcJson) << "Failed";
             return false;
         }
-        const auto page = pageOf<TimetableList>(handler->takeResult(reply));
-        if (!page)
-            return false;
-        console("Total timetables: %d\nOffset: %d\nLimit: %d\n", page->count, page->offset,
-                page->limit);
-        for (const TimetablePtr &t : page->items) {
-            timetableList.append(t);
-            console("ID: %s Subject: %s Abbreviation: %s Start: %d End: %d \n",
-                    utf8(t->tableId).constData(), utf8(t->subject).constData(),
-                    utf8(t->abbreviation).constData(), t->startTime, t->endTime);
+        if (fetch.trace) {
+            qCDebug(lcJson) << "Success";
+            fetch.trace("After Test  Before getlastResult");
         }
-        if (page->count != tablePageSize)
+        qint64 replyBytes = 0;
+        const std::shared_ptr<Result> result = takeResult(reply, &replyBytes);
+        if (fetch.trace)
+            fetch.trace("After getlastResult");
+        bytes += replyBytes;
+        if (bytes > maxBytesPerFetch) {
+            qCWarning(lcJson) << "pages hold more than" << maxBytesPerFetch
+                              << "bytes; fetch stopped";
+            return fail(ServiceFailure::BadReply);
+        }
+        if (!result) {
+            qCDebug(lcJson) << "NULL";
+            return false;
+        }
+        qCDebug(lcJson) << "NOT NULL";
+        console("Result code: %d\n", result->getCode());
+        qCDebug(lcJson).noquote() << QStringLiteral("Result code: %1").arg(result->getCode());
+        const QSharedPointer<L> page = result->dataAs<L>();
+        if (!page)
+            return fail(ServiceFailure::Refused);
+        if (fetch.printPage)
+            fetch.printPage(*page);
+        int added = 0;
+        for (const QSharedPointer<typename L::Record> &record : page->items) {
+            fetch.records->append(record);
+            fetch.printRecord(*record);
+            if (!seen.contains(fetch.key(*record))) {
+                seen.insert(fetch.key(*record));
+                ++added;
+            }
+        }
+        if (page->count != fetch.pageSize)
             return true;
         if (page->items.isEmpty()) {
             // A full count with nothing in it would otherwise ask for pages forever.
             qCDebug(lcJson) << "empty page reports a full count; fetch ends";
             return true;
         }
-        offset += tablePageSize;
+        if (added == 0) {
+            qCWarning(lcJson) << "page at offset" << offset
+                              << "repeats earlier records only; fetch stopped";
+            return fail(ServiceFailure::BadReply);
+        }
     }
+}
+
+bool JSON::GetTables()
+{
+    if (!ready("GetTables"))
+        return false;
+    BusyScope scope(busy);
+    const QString base = baseUrl() + QLatin1String("/taviservice/timetable?");
+    timetableList.clear();
+    PageFetch<TimetableList> fetch;
+    fetch.parser = std::make_shared<ParserTimetable>();
+    fetch.pageSize = tablePageSize;
+    fetch.limitMs = timeLimits.tables;
+    fetch.url = [&base](int offset) {
+        return base + ParserTimetable::buildQuery(offset, tablePageSize, {}, {});
+    };
+    fetch.sendingFormat = "Seindin to %s\n";
+    fetch.printPage = [](const TimetableList &page) {
+        console("Total timetables: %d\nOffset: %d\nLimit: %d\n", page.count, page.offset,
+                page.limit);
+    };
+    fetch.printRecord = [](const Timetable &t) {
+        console("ID: %s Subject: %s Abbreviation: %s Start: %d End: %d \n",
+                printable(t.tableId).constData(), printable(t.subject).constData(),
+                printable(t.abbreviation).constData(), t.startTime, t.endTime);
+    };
+    fetch.key = [](const Timetable &t) { return t.tableId; };
+    fetch.records = &timetableList;
+    return fetchPages(fetch);
 }
 
 bool JSON::GetSchedule(const QString &tableId)
@@ -80,46 +142,31 @@ bool JSON::GetSchedule(const QString &tableId)
     if (!ready("GetSchedule"))
         return false;
     BusyScope scope(busy);
-    auto parser = std::make_shared<ParserExamSchedule>();
     const QString base = baseUrl() + QLatin1String("/taviservice/examschedule?");
-    truncateFile(QStringLiteral("Data.txt"));
+    replaceFile(QStringLiteral("Data.txt"), QByteArray());
     examScheduleList.clear();
-    const QString traceFile = QStringLiteral("GetSchedule.txt");
-    bool first = true;
-    const Trace trace = [&traceFile, &first](const char *line) {
-        traceLine(traceFile, line, first);
-        first = false;
+    // The trace holds the latest page's wait; it is rewritten whole at every line.
+    QByteArray traceText;
+    PageFetch<ExamScheduleList> fetch;
+    fetch.parser = std::make_shared<ParserExamSchedule>();
+    fetch.pageSize = schedulePageSize;
+    fetch.limitMs = timeLimits.schedule;
+    fetch.url = [&base, &tableId, &traceText](int offset) {
+        traceText.clear();
+        return base + ParserExamSchedule::buildQuery(offset, schedulePageSize, tableId, {});
     };
-    int offset = 0;
-    for (;;) {
-        const QString url
-                = base + ParserExamSchedule::buildQuery(offset, schedulePageSize, tableId, {});
-        console("Seindin to%s\n", utf8(url).constData());
-        QNetworkReply *reply = handler->sendGet(parser, url);
-        first = true;
-        if (!waitForReply(reply, timeLimits.schedule, trace)) {
-            qCDebug(lcJson) << "Failed";
-            return false;
-        }
-        qCDebug(lcJson) << "Success";
-        trace("After Test  Before getlastResult");
-        std::shared_ptr<Result> result = handler->takeResult(reply);
-        trace("After getlastResult");
-        const auto page = pageOf<ExamScheduleList>(result);
-        if (!page)
-            return false;
-        for (const ExamSchedulePtr &s : page->items) {
-            examScheduleList.append(s);
-            console("ID: %d TableId: %s PointId: %s Subject Name: %s Center Name: %s ",
-                    s->examSchedId, utf8(s->tableId).constData(), utf8(s->pointId).constData(),
-                    utf8(s->subjectName).constData(), utf8(s->centerName).constData());
-        }
-        if (page->count != schedulePageSize)
-            return true;
-        if (page->items.isEmpty()) {
-            qCDebug(lcJson) << "empty page reports a full count; fetch ends";
-            return true;
-        }
-        offset += schedulePageSize;
-    }
+    fetch.sendingFormat = "Seindin to%s\n";
+    fetch.printRecord = [](const ExamSchedule &s) {
+        console("ID: %d TableId: %s PointId: %s Subject Name: %s Center Name: %s ", s.examSchedId,
+                printable(s.tableId).constData(), printable(s.pointId).constData(),
+                printable(s.subjectName).constData(), printable(s.centerName).constData());
+    };
+    fetch.key = [](const ExamSchedule &s) { return QString::number(s.examSchedId); };
+    fetch.records = &examScheduleList;
+    fetch.trace = [&traceText](const char *line) {
+        traceText += line;
+        traceText += '\n';
+        replaceFile(QStringLiteral("GetSchedule.txt"), traceText);
+    };
+    return fetchPages(fetch);
 }

@@ -8,8 +8,8 @@ QJsonObject SingleLockParser::marshal(const QObject *record) const
     const auto *lock = qobject_cast<const Lock *>(record);
     if (!lock)
         return object;
-    console("Marshal lock id: %s description %s\n", lock->lockId.toUtf8().constData(),
-            lock->description.toUtf8().constData());
+    console("Marshal lock id: %s description %s\n", printable(lock->lockId).constData(),
+            printable(lock->description).constData());
     object.insert(QLatin1String("lockId"), lock->lockId);
     object.insert(QLatin1String("description"), lock->description);
     return object;

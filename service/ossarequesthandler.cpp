@@ -15,6 +15,10 @@ Q_LOGGING_CATEGORY(lcHandler, "ossarequesthandler")
 namespace {
 
 const QByteArray tokenHeader = QByteArrayLiteral("MORV-Token");
+// Unread reply bytes Qt holds at most before it pauses reading from the connection.
+constexpr qint64 readChunkBytes = 64 * 1024;
+// Reply bodies are traced up to this many bytes.
+constexpr int traceBodyBytes = 4096;
 
 QNetworkRequest jsonRequest(const QString &url, const QByteArray &token)
 {
@@ -23,6 +27,9 @@ QNetworkRequest jsonRequest(const QString &url, const QByteArray &token)
         request.setRawHeader(tokenHeader, token);
     request.setRawHeader("Accept", "application/json");
     request.setRawHeader("Content-Type", "application/json");
+    // Uncompressed replies only: Qt inflates a compressed body whole before the size
+    // limit could see it.
+    request.setRawHeader("Accept-Encoding", "identity");
     return request;
 }
 
@@ -84,20 +91,75 @@ QNetworkReply *OssaRequestHandler::sendLogin(std::shared_ptr<ResultParser> parse
 {
     if (!manager)
         return nullptr;
-    const QByteArray body = loginBody(userName, password);
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
-    console("MORV-Token: %s\n", body.constData());
-    return track(manager->post(request, body), std::move(parser));
+    request.setRawHeader("Accept-Encoding", "identity");
+    // The digest is as good as the password to anyone who reads it: never traced.
+    console("MORV-Token: username=%s&password=<hidden>\n",
+            QUrl::toPercentEncoding(userName).constData());
+    return track(manager->post(request, loginBody(userName, password)), std::move(parser));
 }
 
 QNetworkReply *OssaRequestHandler::track(QNetworkReply *reply, std::shared_ptr<ResultParser> parser)
 {
+    if (!reply)
+        return nullptr;
     Pending entry;
     entry.reply = reply;
     entry.parser = std::move(parser);
+    entry.limit = maxReplyBytes;
     pending[reply] = std::move(entry);
+    // Qt stops reading from the connection while this much is unread, so memory stays
+    // bounded however fast the service sends.
+    reply->setReadBufferSize(readChunkBytes);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { headersArrived(reply); });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { readArrived(reply); });
     return reply;
+}
+
+bool OssaRequestHandler::collect(Pending &entry, QNetworkReply *reply)
+{
+    if (entry.tooLarge)
+        return false;
+    const QByteArray chunk = reply->readAll();
+    entry.outcome.bodyBytes += chunk.size();
+    if (entry.outcome.bodyBytes > entry.limit) {
+        entry.tooLarge = true;
+        entry.body = QByteArray();
+        return false;
+    }
+    entry.body += chunk;
+    return true;
+}
+
+void OssaRequestHandler::headersArrived(QNetworkReply *reply)
+{
+    const auto it = pending.find(reply);
+    if (it == pending.end() || it->second.done)
+        return;
+    bool known = false;
+    const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && declared > it->second.limit) {
+        it->second.tooLarge = true;
+        overLimit(it->second, reply, declared);
+    }
+}
+
+void OssaRequestHandler::readArrived(QNetworkReply *reply)
+{
+    const auto it = pending.find(reply);
+    if (it == pending.end() || it->second.done || it->second.tooLarge)
+        return;
+    if (!collect(it->second, reply))
+        overLimit(it->second, reply, it->second.outcome.bodyBytes);
+}
+
+void OssaRequestHandler::overLimit(Pending &entry, QNetworkReply *reply, qint64 size)
+{
+    qCWarning(lcHandler).nospace() << "reply of " << size << " bytes or more is over the limit of "
+                                   << entry.limit << " bytes; request aborted";
+    // Finishes the reply at once: finishDownload reports it as too large.
+    reply->abort();
 }
 
 Result *OssaRequestHandler::getLastResult()
@@ -112,15 +174,20 @@ bool OssaRequestHandler::isFinished(QNetworkReply *reply) const
     return it != pending.end() && it->second.done;
 }
 
-std::shared_ptr<Result> OssaRequestHandler::takeResult(QNetworkReply *reply)
+ReplyOutcome OssaRequestHandler::takeOutcome(QNetworkReply *reply)
 {
     qCDebug(lcHandler) << "get last result...";
     const auto it = pending.find(reply);
     if (it == pending.end())
-        return nullptr;
-    std::shared_ptr<Result> result = std::move(it->second.result);
+        return {};
+    ReplyOutcome outcome = std::move(it->second.outcome);
     pending.erase(it);
-    return result;
+    return outcome;
+}
+
+std::shared_ptr<Result> OssaRequestHandler::takeResult(QNetworkReply *reply)
+{
+    return takeOutcome(reply).result;
 }
 
 void OssaRequestHandler::abandon(QNetworkReply *reply)
@@ -149,26 +216,45 @@ void OssaRequestHandler::finishDownload(QNetworkReply *reply)
         return;
     }
     Pending &entry = it->second;
-    console("Finished download....%d\n", int(reply->bytesAvailable()));
-    const QByteArray body = reply->readAll();
-    console("DATA = %s\n", body.constData());
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
-    const char *isObject = doc.isObject() ? "yes" : "no";
-    console("Object? %s: \n", isObject);
-    console("%s\n", isObject);
+    ReplyOutcome &outcome = entry.outcome;
     entry.done = true;
     reply->deleteLater();
-
-    if (!doc.isObject()) {
-        lastResult.reset();
-        entry.result.reset();
+    collect(entry, reply);
+    const QByteArray body = std::move(entry.body);
+    outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    console("Finished download....%lld\n", outcome.bodyBytes);
+    if (entry.tooLarge) {
+        outcome.status = ReplyStatus::TooLarge;
+        console("DATA = (dropped: over %lld bytes)\n", entry.limit);
         emit replyProcessed(reply);
         return;
     }
+    console("DATA = %s\n", printable(body, traceBodyBytes).constData());
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    const char *isObject = doc.isObject() ? "yes" : "no";
+    console("Object? %s: \n", isObject);
+    console("%s\n", isObject);
+
+    const bool success = outcome.httpStatus >= 200 && outcome.httpStatus < 300;
+    if (!success || reply->error() != QNetworkReply::NoError) {
+        // Whatever the body says, a refusal or a broken transfer is no result and no login.
+        outcome.status = success || outcome.httpStatus == 0 ? ReplyStatus::NoConnection
+                                                            : ReplyStatus::HttpError;
+        qCDebug(lcHandler) << "HTTP status" << outcome.httpStatus << reply->errorString();
+        lastResult.reset();
+        emit replyProcessed(reply);
+        return;
+    }
+    if (!doc.isObject()) {
+        outcome.status = ReplyStatus::NotJson;
+        lastResult.reset();
+        emit replyProcessed(reply);
+        return;
+    }
+    outcome.status = ReplyStatus::Ok;
     if (entry.parser) {
-        entry.result = std::shared_ptr<Result>(entry.parser->parse(&doc));
-        lastResult = entry.result;
+        outcome.result = std::shared_ptr<Result>(entry.parser->parse(&doc));
+        lastResult = outcome.result;
         console("Set last result\n");
     }
     applyToken(reply, doc.object());

@@ -18,7 +18,7 @@ std::unique_ptr<Result> ResultParser::parse(const QJsonDocument *doc) const
             result->setCode(toInt(it.value()));
         } else if (key == QLatin1String("rm")) {
             const QString text = toText(it.value());
-            console("Code string '%s'\n", text.toUtf8().constData());
+            console("Code string '%s'\n", printable(text).constData());
             result->setMessage(text);
         } else if (key == QLatin1String("sfc")) {
             result->sfc = toText(it.value());

@@ -63,8 +63,11 @@ fuzz)
         corpus="fuzz/corpus/$name"
         work=$(mktemp -d)
         [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+        dict=()
+        [ -f "fuzz/dict/$name.dict" ] && dict=(-dict="fuzz/dict/$name.dict")
         echo "== $name (${secs}s)"
-        "$f" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 "$work" 2>&1 | tail -n 3
+        "$f" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 "${dict[@]}" "$work" 2>&1 \
+            | grep -E 'DONE|number_of_executed_units|ERROR|SUMMARY|Test unit written'
         rm -rf "$work"
     done
     [ $found -eq 1 ] || { echo "no fuzz targets built"; exit 1; } ;;

@@ -181,6 +181,18 @@ void ExamCentreGui::filter(const QString &text)
     ui->cbxCenter->setCurrentIndex(steps.last().shown.isEmpty() ? -1 : 0);
 }
 
+QString ExamCentreGui::filterText() const
+{
+    return ui->tbxFilter->text();
+}
+
+void ExamCentreGui::showChosen(const QString &filter, const ExamSchedule *centre)
+{
+    ui->tbxFilter->setText(filter);
+    const int i = centre ? int(centers.indexOf(const_cast<ExamSchedule *>(centre))) : -1;
+    ui->cbxCenter->setCurrentIndex(i < 0 ? -1 : steps.last().shown.indexOf(i));
+}
+
 void ExamCentreGui::nextbtn()
 {
     const QString text = ui->cbxCenter->currentText();

@@ -21,6 +21,11 @@ public:
     ExamCentreGui(QList<ExamSchedule *> centers, Timetable *timetable, QWidget *parent = nullptr);
     ~ExamCentreGui() override;
 
+    QString filterText() const;
+    // The list as the operator left it: filtered by `filter`, with `centre` (one
+    // of the list's records) chosen, or no centre chosen when the filter hides it.
+    void showChosen(const QString &filter, const ExamSchedule *centre);
+
 signals:
     void CenterNext(ExamSchedule *center);
     void CenterBack();

@@ -71,6 +71,7 @@ KeyWindow::KeyWindow(const QString &imageDir, QWidget *parent)
     details[2] = ui->lblDetail2;
     details[3] = ui->lblDetail3;
     details[3]->setPalette(textPalette(QColor(255, 255, 255)));
+    ui->lblSession->setPalette(textPalette(QColor(255, 255, 255)));
     ui->lblStatus->setPalette(textPalette(Green));
     ui->lblBatteryText->setPalette(textPalette(Green));
     ui->lblServerIcon->setPixmap(serverIcon);
@@ -286,6 +287,29 @@ void KeyWindow::setTransCount(int val)
         painter.drawText(rect, Qt::AlignCenter, QString::number(val));
     }
     ui->lblLockCount->setPixmap(QPixmap::fromImage(image));
+}
+
+void KeyWindow::setSessionText(const QString &text)
+{
+    sessionText = text;
+    showSessionLine();
+}
+
+void KeyWindow::setWorkflowWait(const QString &text)
+{
+    waitText = text;
+    if (text.isEmpty())
+        unsetCursor();
+    else
+        setCursor(Qt::BusyCursor);
+    showSessionLine();
+}
+
+void KeyWindow::showSessionLine()
+{
+    const QString &text = waitText.isEmpty() ? sessionText : waitText;
+    ui->lblSession->setText(text);
+    ui->lblSession->setVisible(!text.isEmpty());
 }
 
 void KeyWindow::TransferBusy(int i)

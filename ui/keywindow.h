@@ -39,6 +39,13 @@ public:
 
     const ArrWorker *arrowWorker() const { return worker.get(); }
 
+    // The packing workflow's line under the status: who is logged in and the
+    // timetable in use (`text`; none when empty). While the workflow waits for
+    // the service with no dialog open, the line says what it waits for instead
+    // and the dashboard shows a busy cursor; an empty `text` ends that.
+    void setSessionText(const QString &text);
+    void setWorkflowWait(const QString &text);
+
 signals:
     void requestScanTag();
     void requestOpen();
@@ -63,6 +70,7 @@ private:
     void loadImages(const QString &imageDir);
     void setArrow(QLabel *label, const QPixmap &pixmap, bool lit);
     void startAnimation();
+    void showSessionLine();
 
     // Pictures, scaled once.
     QPixmap litUp, idleUp, litDown, idleDown;
@@ -73,6 +81,8 @@ private:
 
     std::unique_ptr<Ui::KeyWindow> ui;
     QLabel *details[4] = {};
+    QString sessionText;
+    QString waitText;
 
     std::unique_ptr<ArrWorker> worker;
     std::unique_ptr<QThread> animationThread;

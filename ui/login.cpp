@@ -17,6 +17,12 @@ login::~login()
     delete ui;
 }
 
+void login::keepUser(const QString &user)
+{
+    ui->tbxUser->setText(user);
+    ui->tbxPass->setFocus();
+}
+
 void login::nextbtn()
 {
     emit loginnext(ui->tbxUser->text(), ui->tbxPass->text());

@@ -15,6 +15,9 @@ public:
     login(QWidget *parent, QString name);
     ~login() override;
 
+    // Fills in the user name of an earlier try; the password, still empty, has the focus.
+    void keepUser(const QString &user);
+
 signals:
     void loginnext(QString User, QString Pass);
 

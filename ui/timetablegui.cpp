@@ -9,11 +9,8 @@
 
 #include <cstdio>
 
-namespace {
-
-// Timetables of one subject differ only by date and time, so each item shows them:
 // "Maths — Thu 1 Jan 2026, 08:00–11:00" (local time; the end's date when it differs).
-QString itemText(const Timetable *t)
+QString TimeTableGui::describe(const Timetable *t)
 {
     if (!t)
         return QString();
@@ -29,8 +26,6 @@ QString itemText(const Timetable *t)
             + QStringLiteral(", ") + locale.toString(start, time) + QChar(0x2013) + endText;
 }
 
-} // namespace
-
 TimeTableGui::TimeTableGui(QList<Timetable *> tables, QWidget *parent)
     : QDialog(parent)
     , tables(std::move(tables))
@@ -40,7 +35,7 @@ TimeTableGui::TimeTableGui(QList<Timetable *> tables, QWidget *parent)
     QStringList items;
     items.reserve(this->tables.size());
     for (const Timetable *t : qAsConst(this->tables))
-        items << itemText(t);
+        items << describe(t);
     ui->cbxTimeTables->addItems(items);
     for (const QString &item : qAsConst(items))
         widenForText(ui->cbxTimeTables, item);

@@ -17,6 +17,10 @@ public:
     TimeTableGui(QList<Timetable *> tables, QWidget *parent = nullptr);
     ~TimeTableGui() override;
 
+    // An item's text: the subject with its date and time, which tell apart the
+    // timetables of one subject.
+    static QString describe(const Timetable *timetable);
+
 signals:
     void TTnext(Timetable *TimeTable);
 

@@ -13,6 +13,7 @@
 #ifndef _WIN32
 #include "udev_access.h"
 #endif
+#include "waiting_look.h"
 #include "waitwindow.h"
 
 #include <QAbstractButton>
@@ -123,6 +124,8 @@ class LayoutTest : public QObject
         k->setTransCount(12345);
         k->setManual(manual);
         k->updateStatus(QStringLiteral("Waiting for the server"));
+        k->setSessionText(QStringLiteral("Logged in as packer1\nTimetable: Design and Technology "
+                                         "\u2014 Thu 1 Jan 2026, 07:00\u201310:00"));
         // A key's longest line, sent while the window is on screen.
         k->updateLabel(0, QString(63, QLatin1Char('W')));
         return w;
@@ -160,6 +163,11 @@ private slots:
                 << Factory([] { return dashboard(true); }) << QSize(310, 400);
         QTest::newRow("login") << Factory([] {
             return std::make_unique<login>(nullptr, QStringLiteral("service.example.org:8080"));
+        }) << QSize(320, 150);
+        QTest::newRow("login, waiting") << Factory([] {
+            auto w = std::make_unique<login>(nullptr, QStringLiteral("service.example.org:8080"));
+            showWaiting(w.get(), QStringLiteral("Logging in to service.example.org:8080\u2026"));
+            return w;
         }) << QSize(320, 150);
         QTest::newRow("timetable")
                 << Factory([this] { return std::make_unique<TimeTableGui>(timetables()); })

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
@@ -47,6 +49,7 @@ private slots:
     void endingTheFirstFreesTheName();
     void laterStartBringsTheWindowForward_data();
     void laterStartBringsTheWindowForward();
+    void anotherUserCannotBlockTheStart();
 };
 
 void TestSingleInstance::secondStartRaisesTheFirst()
@@ -125,8 +128,12 @@ void TestSingleInstance::junkOnTheSocketDoesNotRaiseOrBlock()
     QVERIFY(wrong.waitForConnected(1000));
     wrong.write("quit\n");
     wrong.flush();
+    QLocalSocket silent; // connects and says nothing: dropped after its time
+    silent.connectToServer(first.socketPath());
+    QVERIFY(silent.waitForConnected(1000));
     QTRY_COMPARE_WITH_TIMEOUT(junk.state(), QLocalSocket::UnconnectedState, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(wrong.state(), QLocalSocket::UnconnectedState, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QLocalSocket::UnconnectedState, 5000);
     QCOMPARE(raised.count(), 0);
 
     auto later = startLater(dir.path(), 3000);
@@ -173,6 +180,63 @@ void TestSingleInstance::laterStartBringsTheWindowForward()
     QCOMPARE(waitWhileServing(later), SingleInstance::Role::Forwarded);
     QTRY_VERIFY(window.isVisible());
     QVERIFY(!(window.windowState() & Qt::WindowMinimized));
+}
+
+void TestSingleInstance::anotherUserCannotBlockTheStart()
+{
+    // The squatter is a process of user "nobody"; only root can start one here.
+    const QStringList asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+    if (QProcess::execute("setpriv", asNobody + QStringList {"true"}) != 0)
+        QSKIP("cannot run a process as another user here");
+
+    QTemporaryDir tmp;
+    QVERIFY(QFile::setPermissions(tmp.path(), QFile::Permissions(0x7777)));
+    QVERIFY(QDir(tmp.path()).mkdir("cache"));
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    const QByteArray savedUser = qgetenv("USER");
+    qputenv("TMPDIR", tmp.path().toLocal8Bit());
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_CACHE_HOME", tmp.filePath("cache").toLocal8Bit());
+    qputenv("USER", "bwtest");
+    const auto restore = qScopeGuard([&] {
+        qputenv("TMPDIR", savedTmp);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_CACHE_HOME", savedCache);
+        qputenv("USER", savedUser);
+    });
+
+    // The squatter takes every shared name before the first start: the runtime folder
+    // the toolkit falls back to, the per-user folder and the old shared lock file, each
+    // with a lock held by its live process.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QVERIFY(runtime.startsWith(tmp.path()));
+    QVERIFY(QDir(runtime).removeRecursively());
+    const QString named = tmp.filePath("bw-bwtest");
+    const QString sharedLock = tmp.filePath("bw.lock");
+    QProcess squatter;
+    squatter.start("setpriv",
+                   asNobody
+                           + QStringList {"sh", "-c",
+                                          "umask 0; for d in \"$1\" \"$2\"; do mkdir \"$d\" && "
+                                          "printf '%s\\nsleep\\n\\n' $$ > \"$d/bw.lock\"; done; "
+                                          "printf '%s\\nsleep\\n\\n' $$ > \"$3\"; exec sleep 60",
+                                          "sh", runtime, named, sharedLock});
+    QVERIFY(squatter.waitForStarted(5000));
+    const auto stop = qScopeGuard([&] {
+        squatter.kill();
+        squatter.waitForFinished(5000);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sharedLock).size() > 0, 5000);
+
+    SingleInstance first(QStringLiteral("bw"));
+    QCOMPARE(first.claim(), SingleInstance::Role::Primary);
+    const QFileInfo folder(QFileInfo(first.lockPath()).absolutePath());
+    QCOMPARE(folder.ownerId(), QFileInfo(tmp.path()).ownerId());
+    QCOMPARE(int(folder.permissions() & 0x0777), 0x0700);
+    auto later = startLater(QString(), 3000);
+    QCOMPARE(waitWhileServing(later), SingleInstance::Role::Forwarded);
 }
 
 QTEST_MAIN(TestSingleInstance)

@@ -11,6 +11,9 @@ TestServer::TestServer()
     server.Put(".*", handler);
     boundPort = server.bind_to_any_port("127.0.0.1");
     thread = std::thread([this] { server.listen_after_bind(); });
+    // A stop() before the accept loop runs is lost, and the loop would then never end.
+    for (int i = 0; i < 500 && !server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 TestServer::~TestServer()
@@ -65,5 +68,15 @@ void TestServer::handle(const httplib::Request &req, httplib::Response &res)
     res.status = reply.status;
     for (const auto &header : reply.headers)
         res.set_header(header.first.c_str(), header.second);
-    res.set_content(reply.body, reply.contentType.c_str());
+    if (reply.endlessBlock.empty()) {
+        res.set_content(reply.body, reply.contentType.c_str());
+        return;
+    }
+    // Sent until the client goes away.
+    res.set_chunked_content_provider(
+            reply.contentType, [reply, first = true](size_t, httplib::DataSink &sink) mutable {
+                const std::string &next = first ? reply.body : reply.endlessBlock;
+                first = false;
+                return next.empty() || sink.write(next.data(), next.size());
+            });
 }

@@ -36,6 +36,8 @@ struct CannedReply
     std::string contentType = "application/json";
     std::vector<std::pair<std::string, std::string>> headers;
     int delayMs = 0;
+    // When set, the body is followed by this block over and over, without end.
+    std::string endlessBlock;
 };
 
 class TestServer

@@ -1,16 +1,22 @@
 // The six operations end to end: paging, faults, time limits and record lifetimes.
 #include "tst_service_operations.h"
 
+#include "lock_parser.h"
 #include "ossarequesthandler.h"
+#include "resident_memory.h"
 #include "service_fixture.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QtTest>
+
+#include <zlib.h>
 
 namespace {
 
@@ -54,6 +60,48 @@ public:
                     // Closing with unread data makes the kernel send a reset.
                     socket->abort();
                     socket->deleteLater();
+                });
+            }
+        });
+        listen(QHostAddress::LocalHost);
+    }
+};
+
+// A gzip body that inflates to `megabytes` MB of zero bytes.
+std::string gzipOfZeros(int megabytes)
+{
+    const std::string zeros(1 << 20, '\0');
+    std::string out;
+    char buffer[64 * 1024];
+    z_stream z = {};
+    deflateInit2(&z, 1, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
+    for (int i = 0; i < megabytes; ++i) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.data()));
+        z.avail_in = uInt(zeros.size());
+        const int flush = i + 1 == megabytes ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(buffer);
+            z.avail_out = sizeof buffer;
+            deflate(&z, flush);
+            out.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+// A loopback server that answers every request with the same raw bytes, written at once.
+class OneShotServer : public QTcpServer
+{
+public:
+    explicit OneShotServer(const QByteArray &response)
+    {
+        connect(this, &QTcpServer::newConnection, this, [this, response] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, socket, [socket, response] {
+                    if (socket->readAll().contains("\r\n\r\n"))
+                        socket->write(response);
                 });
             }
         });
@@ -156,10 +204,14 @@ void ServiceOperationsTest::schedulesPagedByThousandWithTraceFiles()
                          + id + R"(,"pointId":"P)" + id
                          + R"(","tableId":"T1","centerName":"C"}]}})");
     });
-    QFile stale(QStringLiteral("Data.txt"));
-    QVERIFY(stale.open(QIODevice::WriteOnly));
-    stale.write("old contents");
-    stale.close();
+    // Links planted in the working folder: writing through them would clobber a file
+    // elsewhere or create one there.
+    QFile victim(QStringLiteral("victim.txt"));
+    QVERIFY(victim.open(QIODevice::WriteOnly));
+    victim.write("precious");
+    victim.close();
+    QVERIFY(QFile::link(QStringLiteral("victim.txt"), QStringLiteral("Data.txt")));
+    QVERIFY(QFile::link(QStringLiteral("planted.txt"), QStringLiteral("GetSchedule.txt")));
 
     auto client = clientFor(server);
     QVERIFY(client->Connect(QStringLiteral("clerk"), QStringLiteral("pw")));
@@ -174,6 +226,9 @@ void ServiceOperationsTest::schedulesPagedByThousandWithTraceFiles()
     QCOMPARE(schedules[0]->pointId, QStringLiteral("P1"));
     QCOMPARE(schedules[1]->examSchedId, 2);
 
+    QCOMPARE(readFile(QStringLiteral("victim.txt")), QByteArray("precious"));
+    QVERIFY(!QFile::exists(QStringLiteral("planted.txt")));
+    QVERIFY(!QFileInfo(QStringLiteral("Data.txt")).isSymLink());
     QCOMPARE(readFile(QStringLiteral("Data.txt")), QByteArray());
     // The trace holds the last page's wait only.
     QCOMPARE(readFile(QStringLiteral("GetSchedule.txt")),
@@ -264,6 +319,121 @@ void ServiceOperationsTest::badReplies()
     QCOMPARE(client->userName(), QStringLiteral("clerk"));
 }
 
+void ServiceOperationsTest::errorStatusIsRefusalWithoutToken()
+{
+    // Success-shaped bodies under error statuses.
+    TestServer server;
+    server.setResponder([](const SeenRequest &request) {
+        if (request.body.find("username=clerk&") == 0)
+            return loginReply("clerk", "tok");
+        CannedReply reply = lockReply("L9");
+        reply.status = 500;
+        if (request.path == "/taviservice/login") {
+            reply = loginReply("mallory", "stolen");
+            reply.status = 401;
+        }
+        return reply;
+    });
+    auto client = clientFor(server);
+    QVERIFY(!client->Connect(QStringLiteral("mallory"), QStringLiteral("pw")));
+    QCOMPARE(client->lastFailure(), ServiceFailure::Refused);
+    QCOMPARE(client->lastHttpStatus(), 401);
+    QVERIFY(client->requestHandler()->getToken().isNull());
+    QVERIFY(client->userName().isEmpty());
+
+    QVERIFY(client->Connect(QStringLiteral("clerk"), QStringLiteral("pw")));
+    QCOMPARE(client->lastFailure(), ServiceFailure::None);
+    QVERIFY(!client->GetLock(QStringLiteral("1")));
+    QCOMPARE(client->lastHttpStatus(), 500);
+    QVERIFY(!client->currentLock());
+    QCOMPARE(client->requestHandler()->getToken(), QByteArray("tok"));
+}
+
+void ServiceOperationsTest::endlessPagingEndsAsFailure_data()
+{
+    QTest::addColumn<bool>("schedules");
+    QTest::addColumn<bool>("newRecordEachPage");
+    QTest::addColumn<QString>("logLine");
+    QTest::newRow("timetables: the same record again")
+            << false << false << "repeats earlier records only";
+    QTest::newRow("timetables: one new record each page") << false << true << "more than 200 pages";
+    QTest::newRow("schedules: the same record again")
+            << true << false << "repeats earlier records only";
+}
+
+void ServiceOperationsTest::endlessPagingEndsAsFailure()
+{
+    // Every page reports itself full but carries one record.
+    QFETCH(bool, schedules);
+    QFETCH(bool, newRecordEachPage);
+    QFETCH(QString, logLine);
+    TestServer server;
+    server.setResponder([=](const SeenRequest &request) {
+        if (request.path == "/taviservice/login")
+            return loginReply("clerk", "tok");
+        const int id = newRecordEachPage ? offsetOf(request) : 7;
+        if (!schedules)
+            return timetablePage(100, id, 1);
+        return jsonReply(R"({"rc":0,"result":{"count":1000,"list":[{"examSchedId":)"
+                         + std::to_string(id) + R"(,"pointId":"P"}]}})");
+    });
+    auto client = clientFor(server);
+    QVERIFY(client->Connect(QStringLiteral("clerk"), QStringLiteral("pw")));
+    server.clear();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logLine));
+    QVERIFY(!(schedules ? client->GetSchedule(QStringLiteral("T1")) : client->GetTables()));
+    QCOMPARE(client->lastFailure(), ServiceFailure::BadReply);
+    QCOMPARE(int(server.requests().size()), newRecordEachPage ? 200 : 2);
+    QVERIFY(!client->isBusy());
+}
+
+void ServiceOperationsTest::endlessReplyEndsInBoundedMemory()
+{
+    TestServer server;
+    server.setResponder([](const SeenRequest &request) {
+        if (request.path == "/taviservice/login")
+            return loginReply("clerk", "tok");
+        if (request.path != "/taviservice/lock/find/by/rf/endless")
+            return lockReply("L1");
+        CannedReply reply = jsonReply(R"({"rc":0,"result":{"lockId":")");
+        reply.endlessBlock = std::string(64 * 1024, 'x');
+        return reply;
+    });
+    auto client = clientFor(server, 10000);
+    QVERIFY(client->Connect(QStringLiteral("clerk"), QStringLiteral("pw")));
+    resetPeakResident();
+    QVERIFY(!client->GetLock(QStringLiteral("endless")));
+    const long peakKb = peakResidentKb();
+    qInfo("peak resident memory %ld kB", peakKb);
+    // Cut off by its size, well before the time limit.
+    QCOMPARE(client->lastFailure(), ServiceFailure::BadReply);
+    if (residentMemoryMeaningful)
+        QVERIFY2(peakKb > 0 && peakKb < 100 * 1024, qPrintable(QString::number(peakKb)));
+    QVERIFY(client->GetLock(QStringLiteral("1")));
+    QCOMPARE(client->currentLock()->lockId, QStringLiteral("L1"));
+}
+
+void ServiceOperationsTest::compressedReplyIsNotInflated()
+{
+    // 256 kB on the wire that would inflate to 256 MB, all of it at once in the socket.
+    const QByteArray body = QByteArray::fromStdString(gzipOfZeros(256));
+    OneShotServer server("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                         "Content-Encoding: gzip\r\nContent-Length: "
+                         + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QVERIFY(server.isListening());
+    OssaRequestHandler handler;
+    resetPeakResident();
+    QNetworkReply *reply = handler.sendGet(
+            std::make_shared<SingleLockParser>(),
+            QStringLiteral("http://127.0.0.1:%1/taviservice/lock").arg(server.serverPort()));
+    QVERIFY(QTest::qWaitFor([&] { return handler.isFinished(reply); }, 10000));
+    const long peakKb = peakResidentKb();
+    qInfo("peak resident memory %ld kB", peakKb);
+    QVERIFY(!handler.takeResult(reply));
+    if (residentMemoryMeaningful)
+        QVERIFY2(peakKb > 0 && peakKb < 100 * 1024, qPrintable(QString::number(peakKb)));
+}
+
 void ServiceOperationsTest::connectionRefused()
 {
     QTcpServer closed;
@@ -273,6 +443,7 @@ void ServiceOperationsTest::connectionRefused()
     JSON client(QStringLiteral("127.0.0.1"), port);
     client.setTimeLimits(quickLimits(5000));
     QVERIFY(!client.Connect(QStringLiteral("clerk"), QStringLiteral("pw")));
+    QCOMPARE(client.lastFailure(), ServiceFailure::Unreachable);
     QSignalSpy processed(client.requestHandler(), &OssaRequestHandler::replyProcessed);
     QVERIFY(!client.GetTables());
     QCOMPARE(processed.count(), 1);
@@ -309,6 +480,7 @@ void ServiceOperationsTest::noReplyWithinLimit()
     QVERIFY(!client->GetTables());
     QVERIFY(!client->GetSchedule(QStringLiteral("T")));
     QVERIFY(!client->PackSeal({}, {}, {}, {}));
+    QCOMPARE(client->lastFailure(), ServiceFailure::TimedOut);
     QCOMPARE(processed.count(), 0);
     QVERIFY(!client->currentLock());
     QVERIFY(!client->isBusy());
@@ -389,6 +561,7 @@ void ServiceOperationsTest::wrongCredentialsKeepUser()
     });
     auto client = clientFor(server);
     QVERIFY(!client->Connect(QStringLiteral("bob"), QStringLiteral("pw")));
+    QCOMPARE(client->lastFailure(), ServiceFailure::Refused);
     QVERIFY(client->userName().isEmpty());
     QVERIFY(client->password().isEmpty());
     QVERIFY(client->Connect(QStringLiteral("ann"), QStringLiteral("pw1")));

@@ -17,6 +17,11 @@ private slots:
     void failedPageKeepsEarlierRecords();
     void badReplies_data();
     void badReplies();
+    void errorStatusIsRefusalWithoutToken();
+    void endlessPagingEndsAsFailure_data();
+    void endlessPagingEndsAsFailure();
+    void endlessReplyEndsInBoundedMemory();
+    void compressedReplyIsNotInflated();
     void connectionRefused();
     void connectionReset();
     void noReplyWithinLimit();

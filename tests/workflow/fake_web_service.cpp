@@ -46,6 +46,9 @@ FakeWebService::FakeWebService()
 FakeWebService::~FakeWebService()
 {
     release();
+    // A stop() before the accept loop runs is lost, and join() would then wait for ever.
+    for (int i = 0; i < 1000 && !m_server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     m_server->stop();
     m_thread.join();
 }

@@ -17,7 +17,7 @@ public:
     enum class Kind { Login, Timetables, Centres, Confirm };
     struct Shown
     {
-        Kind kind;
+        Kind kind = Kind::Login;
         QString tag;
         QString target;
         QList<TimetablePtr> tables;
@@ -26,25 +26,39 @@ public:
         QStringList confirmTexts; // subject, centre, lock text
         ConfirmationId confirmation = 0;
         bool closedByWorkflow = false;
+        QString user; // login: the user name filled in
+        ExamSchedulePtr chosen; // centres: the centre shown as chosen
     };
 
-    void showLogin(const QString &tag, const QString &target) override
+    void showLogin(const QString &tag, const QString &target, const QString &user) override
     {
-        add({Kind::Login, tag, target, {}, {}, {}, {}});
+        Shown &s = add(Kind::Login, tag);
+        s.target = target;
+        s.user = user;
+        opened(s);
     }
     void showTimetables(const QString &tag, const QList<TimetablePtr> &tables) override
     {
-        add({Kind::Timetables, tag, {}, tables, {}, {}, {}});
+        Shown &s = add(Kind::Timetables, tag);
+        s.tables = tables;
+        opened(s);
     }
     void showCentres(const QString &tag, const QList<ExamSchedulePtr> &centres,
-                     const TimetablePtr &timetable) override
+                     const TimetablePtr &timetable, const ExamSchedulePtr &chosen) override
     {
-        add({Kind::Centres, tag, {}, {}, centres, timetable, {}});
+        Shown &s = add(Kind::Centres, tag);
+        s.centres = centres;
+        s.timetable = timetable;
+        s.chosen = chosen;
+        opened(s);
     }
     void showConfirm(ConfirmationId id, const QString &tag, const QString &subject,
                      const QString &centre, const QString &lockText) override
     {
-        add({Kind::Confirm, tag, {}, {}, {}, {}, {subject, centre, lockText}, id});
+        Shown &s = add(Kind::Confirm, tag);
+        s.confirmTexts = QStringList {subject, centre, lockText};
+        s.confirmation = id;
+        opened(s);
     }
 
     // The operator has closed each dialog by the time the workflow asks.
@@ -59,6 +73,19 @@ public:
     {
         for (Shown &s : shown)
             s.closedByWorkflow = true;
+    }
+
+    // Every wait announced, in order; `busy` while one has not ended.
+    void setBusy(const QString &text) override
+    {
+        waits << text;
+        busy = true;
+    }
+    void clearBusy() override { busy = false; }
+    void showSession(const QString &user, const TimetablePtr &timetable) override
+    {
+        sessionUser = user;
+        sessionTimetable = timetable;
     }
 
     bool lastIs(Kind kind) const { return !shown.isEmpty() && shown.last().kind == kind; }
@@ -82,11 +109,22 @@ public:
 
     QList<Shown> shown;
     std::function<void(const Shown &)> onShow;
+    QStringList waits;
+    bool busy = false;
+    QString sessionUser;
+    TimetablePtr sessionTimetable;
 
 private:
-    void add(const Shown &s)
+    Shown &add(Kind kind, const QString &tag)
     {
-        shown.append(s);
+        shown.append(Shown());
+        shown.last().kind = kind;
+        shown.last().tag = tag;
+        return shown.last();
+    }
+    // A copy: the hook may open further dialogs.
+    void opened(Shown s)
+    {
         if (onShow)
             onShow(s);
     }

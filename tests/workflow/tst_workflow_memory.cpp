@@ -6,17 +6,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#ifdef _WIN32
-#include <windows.h>
-// windows.h first
-#include <psapi.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "confirmgui.h"
 #include "examcentregui.h"
 #include "login.h"
+#include "resident_memory.h"
 #include "timetablegui.h"
 #include "workflow_dialogs_widgets.h"
 #include "workflow_harness.h"
@@ -37,43 +30,6 @@ private:
 };
 
 namespace {
-
-// Under Wine the working set also follows Wine's own heap and mappings; the bound
-// was measured on Linux. Under AddressSanitizer freed memory waits in its
-// quarantine, so resident memory grows without a leak; LeakSanitizer checks for
-// leaks there instead.
-#if defined(_WIN32)
-constexpr bool residentMemoryMeaningful = false;
-#elif defined(__SANITIZE_ADDRESS__)
-constexpr bool residentMemoryMeaningful = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool residentMemoryMeaningful = false;
-#else
-constexpr bool residentMemoryMeaningful = true;
-#endif
-#else
-constexpr bool residentMemoryMeaningful = true;
-#endif
-
-#ifdef _WIN32
-long residentKb()
-{
-    PROCESS_MEMORY_COUNTERS counters {};
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
-        return -1;
-    return static_cast<long>(counters.WorkingSetSize / 1024);
-}
-#else
-long residentKb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
-#endif
 
 template<class T>
 T *newest(const WidgetWorkflowDialogs &widgets)

@@ -1,7 +1,7 @@
 #include <QtTest>
 
 #include <QSettings>
-
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include "json.h"
@@ -22,6 +22,8 @@ private slots:
     void noServiceHostWarnsUntilTheKeySendsOne();
     void cancelledLoginOpensANewLoginOnTheNextScan();
     void wrongCredentialsThenRightOnes();
+    void unreachableServiceSaysWhy_data();
+    void unreachableServiceSaysWhy();
     void fullSealHasItsLineOnDiskBeforePacked();
     void secondScanGoesStraightToTheCentreList();
     void notCreatedTimetableWarnsOnceThenListsCentres_data();
@@ -105,14 +107,18 @@ void WorkflowRunTest::wrongCredentialsThenRightOnes()
     h.keySendsLoopbackService();
     h.scan("303903");
     h.loginNext("packer", "wrong");
-    QCOMPARE(h.prompt.texts(), QStringList {"Error|Could not log into service."});
+    QCOMPARE(h.prompt.texts(),
+             QStringList {QString("Error|Could not log into service.\nThe service at "
+                                  "127.0.0.1:%1 answered and refused the login.")
+                                  .arg(h.web.port())});
     QVERIFY(!h.workflow->service()->loggedIn);
     QCOMPARE(h.dialogs.countOf(Kind::Timetables), 0);
 
-    // The next scan asks again instead of going on.
-    h.scan("303903");
+    // Asked again at once, with the user name kept.
     QVERIFY(h.dialogs.lastIs(Kind::Login));
     QCOMPARE(h.dialogs.countOf(Kind::Login), 2);
+    QCOMPARE(h.dialogs.last().user, QString("packer"));
+    QCOMPARE(h.dialogs.last().tag, QString("303903"));
     h.loginNext("packer", "s3cret");
     QVERIFY(h.workflow->service()->loggedIn);
     QCOMPARE(h.prompt.boxes.size(), 1);
@@ -123,6 +129,45 @@ void WorkflowRunTest::wrongCredentialsThenRightOnes()
     QCOMPARE(tables.at(1)->subject, QString("Physics"));
     QCOMPARE(h.web.count("POST /taviservice/login"), 2);
     QCOMPARE(h.web.count("GET /taviservice/timetable"), 1);
+}
+
+void WorkflowRunTest::unreachableServiceSaysWhy_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no answer in time")
+            << true << "The service at 127.0.0.1:%1 did not answer within 0.3 seconds.";
+    QTest::newRow("nothing listening")
+            << false
+            << "The connection to 127.0.0.1:%1 was refused or the host could not be found.";
+}
+
+void WorkflowRunTest::unreachableServiceSaysWhy()
+{
+    QFETCH(bool, listening);
+    QFETCH(QString, reason);
+    WorkflowHarness h;
+    seedStandardData(h.web);
+    int port = h.web.port();
+    if (!listening) {
+        QTcpServer closed; // a port nobody listens on once it goes
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        port = closed.serverPort();
+    }
+    h.keySendsService("127.0.0.1", QString::number(port));
+    h.scan("303903");
+    QVERIFY(h.workflow->service());
+    ServiceTimeLimits limits;
+    limits.login = 300;
+    h.workflow->service()->setTimeLimits(limits);
+    h.web.hold("/taviservice/login");
+    h.loginNext("packer", "s3cret");
+    h.web.release();
+
+    QCOMPARE(h.prompt.texts(),
+             QStringList {"Error|Could not log into service.\n" + reason.arg(port)});
+    QVERIFY(h.dialogs.lastIs(Kind::Login));
+    QCOMPARE(h.dialogs.last().user, QString("packer"));
 }
 
 void WorkflowRunTest::fullSealHasItsLineOnDiskBeforePacked()
@@ -164,6 +209,15 @@ void WorkflowRunTest::fullSealHasItsLineOnDiskBeforePacked()
     QCOMPARE(bodies.first().value("tableId").toString(), QString("T1"));
     QCOMPARE(bodies.first().value("apId").toString(), QString("L7"));
     QCOMPARE(bodies.first().value("comment").toString(), QString("sealed at desk 2"));
+
+    // Each wait said what it waited for, and ended.
+    QCOMPARE(h.dialogs.waits,
+             QString::fromUtf8("Logging in to 127.0.0.1:%1…|Fetching timetables…|"
+                               "Fetching exam centres…|Looking up lock…|"
+                               "Recording seal…")
+                     .arg(h.web.port())
+                     .split('|'));
+    QVERIFY(!h.dialogs.busy);
 
     // Finished once: the same confirmation cannot seal again.
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));

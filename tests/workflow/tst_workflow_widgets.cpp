@@ -1,11 +1,11 @@
 #include <QtTest>
 
-#include <QSettings>
-
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,10 +14,12 @@
 
 #include "confirmgui.h"
 #include "examcentregui.h"
+#include "keywindow.h"
 #include "linker_wiring.h"
 #include "login.h"
 #include "mainwindow.h"
 #include "messagebox_prompt.h"
+#include "program_menu.h"
 #include "program_shutdown.h"
 #include "timetablegui.h"
 #include "workflow_dialogs_widgets.h"
@@ -35,7 +37,9 @@ private slots:
     void sealThroughTheDialogs();
     void cancelOnlyClosesTheDialog();
     void scanBringsTheOpenDialogForward();
-    void secondClickDuringTheLookupIsIgnored();
+    void busyWhileTheServiceHoldsAReply();
+    void backFromConfirmKeepsTheChosenCentre();
+    void logOutStartsTheNextScanAtTheLogin();
     void fullDiskShowsTheLineToCopy();
     void closingTheMainWindowEndsTheRun_data();
     void closingTheMainWindowEndsTheRun();
@@ -48,7 +52,9 @@ private:
         return open.isEmpty() ? nullptr : qobject_cast<T *>(open.last());
     }
     void loginThroughDialog(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
-    // Logs in, takes the first timetable and centre: the confirm dialog is open.
+    // Logs in and takes the first timetable: the exam centre list is open.
+    ExamCentreGui *runToCentres(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
+    // ... and the first centre: the confirm dialog is open.
     ConfirmGui *runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets);
 
     QTemporaryDir m_config;
@@ -104,14 +110,22 @@ void WorkflowWidgetsTest::loginThroughDialog(WorkflowHarness &h, WidgetWorkflowD
     QTRY_VERIFY(dialog.isNull());
 }
 
-ConfirmGui *WorkflowWidgetsTest::runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets)
+ExamCentreGui *WorkflowWidgetsTest::runToCentres(WorkflowHarness &h, WidgetWorkflowDialogs &widgets)
 {
     seedStandardData(h.web);
     loginThroughDialog(h, widgets);
     if (QTest::currentTestFailed())
         return nullptr;
     click(newest<TimeTableGui>(widgets), "btnTTNext");
-    click(newest<ExamCentreGui>(widgets), "btnCenterNext");
+    return newest<ExamCentreGui>(widgets);
+}
+
+ConfirmGui *WorkflowWidgetsTest::runToConfirm(WorkflowHarness &h, WidgetWorkflowDialogs &widgets)
+{
+    ExamCentreGui *centres = runToCentres(h, widgets);
+    if (!centres)
+        return nullptr;
+    click(centres, "btnCenterNext");
     return newest<ConfirmGui>(widgets);
 }
 
@@ -243,37 +257,152 @@ void WorkflowWidgetsTest::scanBringsTheOpenDialogForward()
                           "    LockId:L9    ScannedRfid:555"});
 }
 
-void WorkflowWidgetsTest::secondClickDuringTheLookupIsIgnored()
+void WorkflowWidgetsTest::busyWhileTheServiceHoldsAReply()
 {
     WorkflowHarness h(nullptr);
     WidgetWorkflowDialogs widgets(h.linker.get());
     h.linker->setWorkflowDialogs(&widgets);
-    seedStandardData(h.web);
-    loginThroughDialog(h, widgets);
-    if (QTest::currentTestFailed())
-        return;
-    click(newest<TimeTableGui>(widgets), "btnTTNext");
-    QPointer<ExamCentreGui> centres = newest<ExamCentreGui>(widgets);
+    MainWindow window(QStringLiteral(BW_TEST_IMAGES));
+    widgets.setDashboard(window.dashboard());
+    auto *line = window.dashboard()->findChild<QLabel *>("lblSession");
+    QPointer<ExamCentreGui> centres = runToCentres(h, widgets);
     QVERIFY(centres);
 
+    // The dialog whose "Next" started the lookup says so and takes no second click.
     h.web.hold("/taviservice/lock/find");
-    bool clickedAgain = false;
+    QString waitText;
+    bool cursorBusy = false;
+    QStringList enabledButtons;
     QTimer::singleShot(50, [&] {
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("CenterNext ignored"));
-        if (centres) {
-            QTest::mouseClick(centres->findChild<QPushButton *>("btnCenterNext"), Qt::LeftButton);
-            clickedAgain = true;
-        }
+        auto *status = centres->findChild<QLabel *>("lblStatus");
+        waitText = status->isVisible() ? status->text() : QString();
+        cursorBusy = centres->cursor().shape() == Qt::BusyCursor;
+        for (auto *b : centres->findChildren<QPushButton *>())
+            enabledButtons << (b->isEnabled() ? b->objectName() : QString());
+        enabledButtons.removeAll(QString());
+        click(centres, "btnCenterNext");
         h.web.release();
     });
     click(centres, "btnCenterNext");
-    QVERIFY(clickedAgain);
+    QCOMPARE(waitText, QString::fromUtf8("Looking up lock\u2026"));
+    QVERIFY(cursorBusy);
+    QCOMPARE(enabledButtons, QStringList());
     QCOMPARE(h.web.count("GET /taviservice/lock/find"), 1);
-    int confirms = 0;
-    for (QDialog *d : widgets.openDialogs())
-        confirms += qobject_cast<ConfirmGui *>(d) ? 1 : 0;
-    QCOMPARE(confirms, 1);
-    QTRY_VERIFY(centres.isNull());
+    QVERIFY(newest<ConfirmGui>(widgets));
+    click(newest<ConfirmGui>(widgets), "btnCancel");
+
+    // A scan's fetch has no dialog: the dashboard says it, and the wait ends
+    // before its failure is shown.
+    const QString session
+            = QString::fromUtf8("Logged in as packer\nTimetable: Mathematics \u2014 ");
+    QVERIFY2(!line->isHidden() && line->text().startsWith(session), qPrintable(line->text()));
+    h.web.setBroken("/taviservice/examschedule");
+    h.web.hold("/taviservice/examschedule");
+    // Looked at once the request is held (the scan reaches the linker through
+    // the event loop).
+    QTimer held;
+    QObject::connect(&held, &QTimer::timeout, [&] {
+        if (h.web.count("GET /taviservice/examschedule") < 2)
+            return;
+        held.stop();
+        waitText = line->text();
+        cursorBusy = window.dashboard()->cursor().shape() == Qt::BusyCursor;
+        h.web.release();
+    });
+    held.start(10);
+    QString lineUnderBox;
+    h.prompt.whileOpen = [&](const ScriptedPrompt::Box &) {
+        lineUnderBox
+                = window.dashboard()->cursor().shape() == Qt::BusyCursor ? QString() : line->text();
+    };
+    h.scan("303903");
+    QTRY_COMPARE(h.prompt.texts(), QStringList {"Error|Could not retrieve Centers."});
+    QCOMPARE(waitText, QString::fromUtf8("Fetching exam centres\u2026"));
+    QVERIFY(cursorBusy);
+    QVERIFY2(lineUnderBox.startsWith(session), qPrintable(lineUnderBox));
+}
+
+void WorkflowWidgetsTest::backFromConfirmKeepsTheChosenCentre()
+{
+    WorkflowHarness h(nullptr);
+    WidgetWorkflowDialogs widgets(h.linker.get());
+    h.linker->setWorkflowDialogs(&widgets);
+    QPointer<ExamCentreGui> centres = runToCentres(h, widgets);
+    QVERIFY(centres);
+    QTest::keyClicks(centres->findChild<QLineEdit *>("tbxFilter"), "nor");
+    centres->findChild<QComboBox *>("cbxCenter")->setCurrentIndex(1);
+    click(centres, "btnCenterNext");
+
+    // Fetched again, the list comes in another order: the choice follows the centre.
+    h.web.setSchedules("T1",
+                       {FakeWebService::schedule(13, "P3", "T1", "River School", "RS"),
+                        FakeWebService::schedule(12, "P2", "T1", "Central", "NORC"),
+                        FakeWebService::schedule(11, "P1", "T1", "North Hall", "NH")});
+    click(newest<ConfirmGui>(widgets), "btnBack");
+    centres = newest<ExamCentreGui>(widgets);
+    QVERIFY(centres);
+    QCOMPARE(h.web.count("GET /taviservice/examschedule"), 2);
+    QCOMPARE(centres->findChild<QLineEdit *>("tbxFilter")->text(), QString("nor"));
+    auto *box = centres->findChild<QComboBox *>("cbxCenter");
+    QCOMPARE(items(box), (QStringList {"Central", "North Hall"}));
+    QCOMPARE(box->currentText(), QString("Central"));
+    click(centres, "btnCenterNext");
+    click(newest<ConfirmGui>(widgets), "btnFinish");
+    QCOMPARE(h.web.sealBodies().value(0).value("pointId").toString(), QString("P2"));
+
+    // The next box starts from the whole list.
+    h.scan("303903");
+    centres = newest<ExamCentreGui>(widgets);
+    QVERIFY(centres);
+    QCOMPARE(centres->findChild<QLineEdit *>("tbxFilter")->text(), QString());
+    QCOMPARE(centres->findChild<QComboBox *>("cbxCenter")->currentText(), QString("River School"));
+}
+
+void WorkflowWidgetsTest::logOutStartsTheNextScanAtTheLogin()
+{
+    WorkflowHarness h(nullptr);
+    WidgetWorkflowDialogs widgets(h.linker.get());
+    h.linker->setWorkflowDialogs(&widgets);
+    MainWindow window(QStringLiteral(BW_TEST_IMAGES));
+    widgets.setDashboard(window.dashboard());
+    auto *menu = new ProgramMenu(&window, h.linker.get(), h.link.get(), nullptr);
+    QAction *logOut = menu->menu()->findChild<QAction *>("actionLogOut");
+    QVERIFY(logOut);
+    // What the operator finds on opening the menu.
+    auto offered = [&] {
+        menu->menu()->popup(QPoint());
+        const bool enabled = logOut->isEnabled();
+        menu->menu()->hide();
+        return enabled;
+    };
+    auto *line = window.dashboard()->findChild<QLabel *>("lblSession");
+    QVERIFY(!offered());
+    QPointer<ExamCentreGui> centres = runToCentres(h, widgets);
+    QVERIFY(centres);
+
+    // Not while a step waits for the service.
+    h.web.hold("/taviservice/lock/find");
+    bool offeredDuringWait = true;
+    QTimer::singleShot(50, [&] {
+        offeredDuringWait = offered();
+        logOut->trigger();
+        h.web.release();
+    });
+    click(centres, "btnCenterNext");
+    QVERIFY(!offeredDuringWait);
+    QPointer<ConfirmGui> confirm = newest<ConfirmGui>(widgets);
+    QVERIFY(confirm);
+    QVERIFY(line->text().startsWith("Logged in as packer\nTimetable: Mathematics"));
+
+    QVERIFY(offered());
+    logOut->trigger();
+    QVERIFY(widgets.openDialogs().isEmpty());
+    QVERIFY(line->isHidden());
+    QVERIFY(!offered());
+    h.web.clearRequests();
+    h.scan("303903");
+    QVERIFY(newest<login>(widgets));
+    QVERIFY(h.web.requests().isEmpty());
 }
 
 void WorkflowWidgetsTest::fullDiskShowsTheLineToCopy()

@@ -278,6 +278,19 @@ drive_demo() {
         echo "  skip  relay traffic (no network namespace available)"
     fi
 
+    # "Log out" in the program menu: the next scan asks for the login again.
+    open_program_menu "$main"
+    xdotool key Down Down Down Return
+    sleep 0.5
+    press_button "$main" 1
+    key_run 10 expect scan-request 10 >/dev/null
+    w=$(window Login 15)
+    check "after \"Log out\" the next scan asks for the login" test -n "$w"
+    if [ -n "$w" ]; then
+        keys "$w" Escape
+        gone Login 10
+    fi
+
     key_run 5 unplug >/dev/null
     check "unplug returns to \"Waiting for USB connection\" (250 x 150)" has_size "$main" 250x150 10
     screenshot 09-waiting "$main"

@@ -17,6 +17,7 @@
 #include "mainwindow.h"
 #include "timetable.h"
 #include "timetablegui.h"
+#include "waiting_look.h"
 #include "waitwindow.h"
 
 #include <QApplication>
@@ -46,7 +47,8 @@ void save(QWidget *w, const QString &dir, const char *name)
     }
 }
 
-// A dashboard as a connected key leaves it before each state is applied.
+// A dashboard as a connected key leaves it before each state is applied, with
+// the workflow logged in.
 void connectedKey(KeyWindow *k)
 {
     k->updateLabel(3, QStringLiteral("0A1B2C3D"));
@@ -59,6 +61,12 @@ void connectedKey(KeyWindow *k)
     k->updateLabelColor(0, QStringLiteral("green"));
     k->setBattery(85);
     k->setTransCount(17);
+    Timetable timetable;
+    timetable.subject = QStringLiteral("Mathematics P1");
+    timetable.startTime = 1767250800;
+    timetable.endTime = 1767261600;
+    k->setSessionText(QStringLiteral("Logged in as packer1\nTimetable: ")
+                      + TimeTableGui::describe(&timetable));
 }
 
 // The idle and manual-mode dashboards; with `everyState`, also unlocking, a data
@@ -115,6 +123,8 @@ void dialogs(const QString &out)
     loginDialog.findChild<QLineEdit *>(QStringLiteral("tbxPass"))
             ->setText(QStringLiteral("secret"));
     save(&loginDialog, out, "dialog-login.png");
+    showWaiting(&loginDialog, QStringLiteral("Logging in to service.example:8080\u2026"));
+    save(&loginDialog, out, "dialog-login-waiting.png");
 
     std::vector<std::unique_ptr<Timetable>> tables;
     for (const char *subject : {"Mathematics P1", "Physics P2", "Art and Design"}) {

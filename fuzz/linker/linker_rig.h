@@ -1,0 +1,127 @@
+#pragma once
+
+// The linker on a key double for the fuzz targets: an always attached device that
+// records every write, a prompt that records every message, a relay link whose every
+// host name is loopback, and the packing workflow replaced by a record of the scans.
+// Only the linker's public entry points are used.
+
+#include "frame_assembler.h"
+#include "fuzz_support.h"
+#include "kmsg.h"
+#include "linker.h"
+#include "operator_prompt.h"
+#include "server_link.h"
+#include "usb_device.h"
+#include "usb_link.h"
+
+#include <QStringList>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+class RecordingDevice : public UsbDevice
+{
+public:
+    bool reconnect() override
+    {
+        record.opened = true;
+        return true;
+    }
+    // Nothing comes from the key this way: the targets hand messages to the linker.
+    int readPipe(uint8_t *, int) override
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [this] { return cancelled; });
+        return -1;
+    }
+    int writePipe(const uint8_t *bytes, int n) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        written.append(reinterpret_cast<const char *>(bytes), n);
+        return n;
+    }
+    const UsbDeviceRecord &current() const override { return record; }
+    void cancelRead() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            cancelled = true;
+        }
+        wake.notify_all();
+    }
+    QByteArray writtenSoFar() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return written;
+    }
+
+private:
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    QByteArray written;
+    bool cancelled = false;
+    UsbDeviceRecord record;
+};
+
+class RecordingPrompt : public OperatorPrompt
+{
+public:
+    void message(Kind, const QString &title, const QString &text) override
+    {
+        shown << title + QLatin1Char('|') + text;
+    }
+    QStringList shown;
+};
+
+class ScanRecordingLinker : public cLinker
+{
+public:
+    using cLinker::cLinker;
+    QStringList scans;
+
+protected:
+    void startWorkflow() override { scans << scannedTag(); }
+};
+
+struct LinkerRig
+{
+    LinkerRig()
+        : relay(nullptr,
+                [](const QString &) { return QList<QHostAddress> {QHostAddress::LocalHost}; })
+    {
+        auto owned = std::make_unique<RecordingDevice>();
+        device = owned.get();
+        link = std::make_unique<usbLink>(std::move(owned));
+        linker = std::make_unique<ScanRecordingLinker>(link.get());
+        linker->setPrompt(&prompt);
+    }
+    ~LinkerRig()
+    {
+        linker.reset();
+        link.reset();
+    }
+
+    // The link has attached and the linker's connect request went out.
+    bool attached()
+    {
+        return pumpUntil([this] { return !device->writtenSoFar().isEmpty(); });
+    }
+
+    // Payloads of the good frames written so far, filler bytes included.
+    QVector<QByteArray> sentPayloads() const
+    {
+        const QByteArray bytes = device->writtenSoFar();
+        FrameAssembler assembler;
+        return assembler.feed(reinterpret_cast<const uint8_t *>(bytes.constData()), bytes.size());
+    }
+
+    void fromKey(const QByteArray &payload) { linker->receiveUSB(payload); }
+
+    // Created first, so the linker relays through it instead of making its own.
+    srvLink relay;
+    RecordingPrompt prompt;
+    RecordingDevice *device = nullptr;
+    std::unique_ptr<usbLink> link;
+    std::unique_ptr<ScanRecordingLinker> linker;
+};
