@@ -8,6 +8,10 @@
 #include <QRegularExpression>
 
 #ifdef _WIN32
+// Without the old socket header, which would clash with a later winsock2.h.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 // after windows.h
 #include <psapi.h>
