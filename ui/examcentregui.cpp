@@ -200,11 +200,12 @@ void ExamCentreGui::nextbtn()
         warnNoCentre();
         return;
     }
-    // By name: of two centres with the same name the first is taken.
-    const int i = names.indexOf(text);
-    if (i < 0)
+    // The record behind the chosen item, also when another centre has the same name.
+    const QVector<int> &shown = steps.last().shown;
+    const int row = ui->cbxCenter->currentIndex();
+    if (row < 0 || row >= shown.size())
         return;
-    emit CenterNext(centers.at(i));
+    emit CenterNext(centers.at(shown.at(row)));
     close();
 }
 

@@ -300,7 +300,7 @@ private slots:
         QCOMPARE(next.count(), 0);
     }
 
-    void duplicateNamesYieldTheFirst()
+    void duplicateNamesYieldTheChosenOne()
     {
         const auto list = make({{"Same", "S1"}, {"Other", "O"}, {"Same", "S2"}});
         CountingCentreGui dlg(list, &timetable);
@@ -310,8 +310,8 @@ private slots:
         dlg.filter(QStringLiteral("s2")); // only the second "Same" matches
         dlg.nextbtn();
         QCOMPARE(next.count(), 2);
-        QCOMPARE(next.at(0).at(0).value<ExamSchedule *>(), list.at(0));
-        QCOMPARE(next.at(1).at(0).value<ExamSchedule *>(), list.at(0));
+        QCOMPARE(next.at(0).at(0).value<ExamSchedule *>(), list.at(2));
+        QCOMPARE(next.at(1).at(0).value<ExamSchedule *>(), list.at(2));
     }
 
     void backAndCancel()
