@@ -42,6 +42,7 @@ unpack_prebuilt() { # archive
         return 1
     fi
     local tmp
+    mkdir -p "$(dirname "$prefix")"
     tmp=$(mktemp -d "$(dirname "$prefix")/.qt-unpack.XXXXXX")
     tar -xJf "$1" -C "$tmp"
     rm -rf "$prefix"
