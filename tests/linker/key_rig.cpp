@@ -5,12 +5,16 @@
 
 #include <QTest>
 
-KeyRig::KeyRig()
+KeyRig::KeyRig(bool waitForAttach)
     : script(std::make_shared<FakeUsbDevice::Script>())
     , link(std::make_unique<usbLink>(std::make_unique<FakeUsbDevice>(script)))
     , linker(std::make_unique<ObservedLinker>(link.get()))
 {
     linker->setPrompt(&prompt);
+    // QtTest's ignore list is not thread-safe: the connect request follows the
+    // link thread's attach line.
+    if (waitForAttach && !QTest::qWaitFor([this] { return !script->writes().isEmpty(); }, 5000))
+        qWarning("the fake key did not attach");
 }
 
 KeyRig::~KeyRig()

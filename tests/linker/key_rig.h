@@ -40,7 +40,9 @@ protected:
 class KeyRig
 {
 public:
-    KeyRig();
+    // Unless told not to, waits for the attach, so no test sets message
+    // expectations while the link thread is still logging it.
+    explicit KeyRig(bool waitForAttach = true);
     ~KeyRig();
 
     // Waits until the key is attached and the connect request went out.

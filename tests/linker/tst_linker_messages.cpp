@@ -14,7 +14,7 @@ class TestLinkerMessages : public QObject
 private slots:
     void attachSendsConnectRequestAndShowsDashboard()
     {
-        KeyRig rig;
+        KeyRig rig(false);
         SignalLog log(rig.linker.get());
         QTRY_VERIFY(!rig.script->writes().isEmpty());
         QCOMPARE(rig.takeSent(), QList<QByteArray> {hex("01 01 1A 02 00 04 00 00 00 00 00")});
