@@ -80,7 +80,7 @@ int FakeUsbDevice::writePipe(const uint8_t *bytes, int n)
         if (!acceptWrite(guard, bytes, n))
             return -1;
     }
-    script_->toHost.notify_all();
+    script_->wrote.notify_all();
     return n;
 }
 
@@ -217,8 +217,8 @@ int FakeUsbDevice::Script::writeCount() const
 bool FakeUsbDevice::Script::waitForWrites(int count, int timeoutMs) const
 {
     std::unique_lock<std::mutex> guard(mutex);
-    return toHost.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                           [&] { return written.size() >= count; });
+    return wrote.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                          [&] { return written.size() >= count; });
 }
 
 int FakeUsbDevice::Script::reconnectCount() const

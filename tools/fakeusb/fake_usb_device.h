@@ -89,7 +89,8 @@ private:
     // One wake-up per direction, so a write does not wake the reader and a
     // fed read does not wake whoever waits for writes.
     mutable std::condition_variable toReader; // reads fed, unplug, cancel
-    mutable std::condition_variable toHost; // writes, reads pending, reconnects
+    mutable std::condition_variable toHost; // reads pending, reconnects
+    mutable std::condition_variable wrote; // writes
     mutable std::condition_variable stallEnded;
     mutable std::condition_variable reconnectReleased;
     std::deque<ReadItem> reads;
