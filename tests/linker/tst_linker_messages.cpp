@@ -1,5 +1,6 @@
 // The linker's own messages to the key, their framing and the choice of send
 // path, message dispatch, relay in both directions and the linker's lifetime.
+#include "expect_log.h"
 #include "key_rig.h"
 #include "kmsg.h"
 #include "server_link.h"
@@ -12,6 +13,7 @@ class TestLinkerMessages : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { testlog::serialize(); }
     void attachSendsConnectRequestAndShowsDashboard()
     {
         KeyRig rig(false);
@@ -203,10 +205,9 @@ private slots:
         QCOMPARE(rig.takeSent(), QList<QByteArray> {hex("05 01 25 05 03 FA") + fits + hex("00")});
 
         const QByteArray tooBig(1019, 'x');
-        QTest::ignoreMessage(
-                QtDebugMsg,
-                QRegularExpression(
-                        "^server payload of 1019 bytes does not fit a key message, dropped "));
+        expectLog(QtDebugMsg,
+                  QRegularExpression(
+                          "^server payload of 1019 bytes does not fit a key message, dropped "));
         rig.linker->sendUSB(reinterpret_cast<const uint8_t *>(tooBig.constData()), tooBig.size());
         QVERIFY(rig.takeWrites().isEmpty());
     }
@@ -217,7 +218,7 @@ private slots:
         QVERIFY(rig.attach());
         rig.identify();
         rig.takeSent();
-        QTest::ignoreMessage(QtDebugMsg, "Disconnect KEY");
+        expectLog(QtDebugMsg, "Disconnect KEY");
         rig.linker.reset();
         QCOMPARE(rig.takeSent(), QList<QByteArray> {hex("01 01 1B 04 00 01 00 00")});
         QVERIFY(!rig.link->isRunning());

@@ -1,5 +1,6 @@
 // Relay through the linker with real UDP sockets: key -> program -> server and
 // back, a burst from the server, and payloads too large for one key message.
+#include "expect_log.h"
 #include "key_rig.h"
 #include "kmsg.h"
 #include "netns_pair.h"
@@ -34,6 +35,7 @@ class TestLinkerRelay : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { testlog::serialize(); }
     void keyToEchoServerAndBack()
     {
         const QString why = NetnsPair::unavailableReason();
@@ -146,11 +148,10 @@ private slots:
         rig.takeSent();
 
         QUdpSocket server;
-        QTest::ignoreMessage(
-                QtDebugMsg,
-                QRegularExpression(
-                        "^server payload of 1019 bytes does not fit a key message, dropped "));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^dropped datagram of 1025 bytes "));
+        expectLog(QtDebugMsg,
+                  QRegularExpression(
+                          "^server payload of 1019 bytes does not fit a key message, dropped "));
+        expectLog(QtDebugMsg, QRegularExpression("^dropped datagram of 1025 bytes "));
         server.writeDatagram(QByteArray(1019, 'a'), QHostAddress::LocalHost, port);
         server.writeDatagram(QByteArray(1025, 'b'), QHostAddress::LocalHost, port);
         server.writeDatagram(QByteArray(1018, 'c'), QHostAddress::LocalHost, port);

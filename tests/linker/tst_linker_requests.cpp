@@ -1,4 +1,5 @@
 // Requests from the key: query and time replies, relay link open and close.
+#include "expect_log.h"
 #include "key_rig.h"
 #include "netns_pair.h"
 #include "server_link.h"
@@ -10,6 +11,7 @@ class TestLinkerRequests : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { testlog::serialize(); }
     void timeAndQueryReplyByteExact()
     {
         KeyRig rig;
@@ -76,7 +78,7 @@ private slots:
         rig.identify("9.6.2", "127.0.0.1", freeUdpPort());
         rig.takeSent();
         SignalLog log(rig.linker.get());
-        QTest::ignoreMessage(QtDebugMsg, "Key request UDP connection");
+        expectLog(QtDebugMsg, "Key request UDP connection");
         rig.fromKey(hex("01 03 10 00 00 00 1A 00 00 00 11 00 00 00"));
         QCOMPARE(rig.takeSent(),
                  QList<QByteArray>(

@@ -1,5 +1,6 @@
 // Settings and status from the key: identity set, key bar, mode, labels,
 // disconnection acknowledgement and scanned tags.
+#include "expect_log.h"
 #include "key_rig.h"
 #include "kmsg.h"
 
@@ -21,12 +22,13 @@ class TestLinkerSettings : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { testlog::serialize(); }
     void completeIdentityInAnyOrderIsReportedOnceAtTheEnd()
     {
         KeyRig rig;
         SignalLog log(rig.linker.get());
-        QTest::ignoreMessage(QtDebugMsg, "Server relay.example");
-        QTest::ignoreMessage(QtDebugMsg, "Port 0080");
+        expectLog(QtDebugMsg, "Server relay.example");
+        expectLog(QtDebugMsg, "Port 0080");
         rig.fromKey(setMessage([](KMsg &m) {
             m.add<KTagUInt16>(TAG_PORT, 80);
             m.add<KTagString>(TAG_SERVER, "relay.example");
@@ -152,8 +154,7 @@ private slots:
         rig.linker->requestOpen(); // leaves "Unlocking..." as the status text
         rig.fromKey(setMessage([&](KMsg &m) { m.add<KTagUInt8>(TAG_MODE, unsigned(mode)); }));
         SignalLog log(rig.linker.get());
-        QTest::ignoreMessage(QtDebugMsg,
-                             qPrintable(QStringLiteral("SET::TAG_KEY_BAR::%1").arg(bar)));
+        expectLog(QtDebugMsg, qPrintable(QStringLiteral("SET::TAG_KEY_BAR::%1").arg(bar)));
         rig.fromKey(setMessage([&](KMsg &m) { m.add<KTagUInt8>(TAG_KEY_BAR, unsigned(bar)); }));
         QCOMPARE(log.take(), QStringList {"TransferBusy(1)"} + signals_);
     }
@@ -207,7 +208,7 @@ private slots:
     {
         KeyRig rig;
         SignalLog log(rig.linker.get());
-        QTest::ignoreMessage(QtDebugMsg, "Disconnection acknowledge");
+        expectLog(QtDebugMsg, "Disconnection acknowledge");
         rig.fromKey(setMessage([](KMsg &m) {
             m.add<KTagUInt32>(TAG_SERIAL, 1);
             m.add<KTagString>(TAG_BOX, "b");
@@ -237,7 +238,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         KeyRig rig;
-        QTest::ignoreMessage(QtDebugMsg, qPrintable("x = " + text));
+        expectLog(QtDebugMsg, qPrintable("x = " + text));
         rig.fromKey(setMessage([&](KMsg &m) {
             m.add<KTagBytes>(TAG_SCAN, reinterpret_cast<const uint8_t *>(bytes.constData()),
                              bytes.size());
@@ -250,9 +251,9 @@ private slots:
     void scanStepLinesShowRunningNumber()
     {
         KeyRig rig;
-        QTest::ignoreMessage(QtDebugMsg, "0 - 4  -  4");
-        QTest::ignoreMessage(QtDebugMsg, "1 - 163  -  1187");
-        QTest::ignoreMessage(QtDebugMsg, "2 - 31  -  303903");
+        expectLog(QtDebugMsg, "0 - 4  -  4");
+        expectLog(QtDebugMsg, "1 - 163  -  1187");
+        expectLog(QtDebugMsg, "2 - 31  -  303903");
         rig.fromKey(setMessage([](KMsg &m) {
             const uint8_t b[3] = {0x04, 0xA3, 0x1F};
             m.add<KTagBytes>(TAG_SCAN, b, 3);

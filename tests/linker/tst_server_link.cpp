@@ -1,3 +1,4 @@
+#include "expect_log.h"
 #include "netns_pair.h"
 #include "server_link.h"
 
@@ -50,6 +51,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { testlog::serialize(); }
     void singleInstanceIsTheFirstOne()
     {
         QVERIFY(srvLink::get() == nullptr);
@@ -102,8 +104,8 @@ private slots:
     {
         srvLink link;
         const uint8_t byte = 1;
-        QTest::ignoreMessage(QtDebugMsg, "Opening server connection");
-        QTest::ignoreMessage(QtDebugMsg, "could not get address");
+        expectLog(QtDebugMsg, "Opening server connection");
+        expectLog(QtDebugMsg, "could not get address");
         // Not a valid host name, so no lookup leaves this machine.
         QVERIFY(!link.open("no..such..host", freeUdpPort()));
         QVERIFY(!link.isOpen());
@@ -125,7 +127,7 @@ private slots:
         QCOMPARE(out, QHostAddress(QStringLiteral("127.0.0.3")));
 
         answer = {QHostAddress(QStringLiteral("::1"))};
-        QTest::ignoreMessage(QtDebugMsg, "IP version 6 not supported");
+        expectLog(QtDebugMsg, "IP version 6 not supported");
         QVERIFY(!link.resolveHostAddress("v6only.example", &out));
 
         answer.clear();
@@ -174,7 +176,7 @@ private slots:
         rx.attach(link);
         const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
-        QTest::ignoreMessage(QtDebugMsg, "Closing UDP connection");
+        expectLog(QtDebugMsg, "Closing UDP connection");
         QVERIFY(link.close());
         QVERIFY(link.close()); // closed already: no second line
         QVERIFY(!link.isOpen());
@@ -230,7 +232,7 @@ private slots:
         rx.attach(link);
         const quint16 port = freeUdpPort();
         QVERIFY(link.open("127.0.0.1", port));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^dropped datagram of 1025 bytes "));
+        expectLog(QtDebugMsg, QRegularExpression("^dropped datagram of 1025 bytes "));
         QUdpSocket sender;
         sender.writeDatagram(QByteArray(1025, 'x'), QHostAddress::LocalHost, port);
         sender.writeDatagram(QByteArray(1024, 'y'), QHostAddress::LocalHost, port);

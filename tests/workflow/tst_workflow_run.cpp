@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include "expect_log.h"
 #include "json.h"
 #include "workflow_harness.h"
 
@@ -48,6 +49,7 @@ private:
 
 void WorkflowRunTest::initTestCase()
 {
+    testlog::serialize();
     QVERIFY(m_config.isValid());
     QVERIFY(m_work.isValid());
     // The settings location is resolved once per process: set it before any use.
@@ -220,7 +222,7 @@ void WorkflowRunTest::fullSealHasItsLineOnDiskBeforePacked()
     QVERIFY(!h.dialogs.busy);
 
     // Finished once: the same confirmation cannot seal again.
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
+    expectLog(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
     h.confirmPacking("again");
     QCOMPARE(h.web.sealBodies().size(), 1);
 }
@@ -319,7 +321,7 @@ void WorkflowRunTest::commissionStateDecidesValidation()
                                       "the lock."});
     if (!confirmed) {
         // Nothing can be sealed from here, not even by a stale "Finish".
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
+        expectLog(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
         h.confirmPacking("x");
         QCOMPARE(h.web.sealBodies().size(), 0);
     }
@@ -420,9 +422,9 @@ void WorkflowRunTest::scanAndSecondPressDuringAWaitAreIgnored()
     bool stepWasRunning = false;
     QTimer::singleShot(50, [&] {
         stepWasRunning = h.workflow->stepRunning();
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("startWorkflow ignored"));
+        expectLog(QtDebugMsg, QRegularExpression("startWorkflow ignored"));
         h.scan("555");
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("CenterNext ignored"));
+        expectLog(QtDebugMsg, QRegularExpression("CenterNext ignored"));
         h.centreNext(centre);
         h.web.release();
     });
@@ -451,7 +453,7 @@ void WorkflowRunTest::scanWhilePackedBoxIsOpenDoesNotChangeTheLogLine()
     h.centreNext(h.dialogs.last().centres.first().data());
     const int shownBefore = h.dialogs.shown.size();
     h.prompt.whileOpen = [&](const ScriptedPrompt::Box &) {
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("startWorkflow ignored"));
+        expectLog(QtDebugMsg, QRegularExpression("startWorkflow ignored"));
         h.scan("777");
     };
     h.confirmPacking(QString());
@@ -493,9 +495,8 @@ void WorkflowRunTest::unwritableLogShowsTheLineBeforePacked()
     h.runToCentres("303903");
     if (QTest::currentTestFailed())
         return;
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression("packing log not written: .*/Varnex/Packlog.txt"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("packing log line lost: "));
+    expectLog(QtWarningMsg, QRegularExpression("packing log not written: .*/Varnex/Packlog.txt"));
+    expectLog(QtWarningMsg, QRegularExpression("packing log line lost: "));
     h.sealFirstCentre();
     QCOMPARE(h.prompt.boxes.size(), 2);
     const ScriptedPrompt::Box warning = h.prompt.boxes.first();
@@ -528,14 +529,14 @@ void WorkflowRunTest::staleFinishSealsNothing()
     const ConfirmationId forL9 = h.dialogs.lastConfirmation();
     QVERIFY(forL9 != forL7);
     QVERIFY(h.dialogs.shown.at(confirmL7).closedByWorkflow);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
+    expectLog(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
     h.confirmPacking(forL7, "stale");
 
     // A lookup that fails voids the open confirmation too.
     h.scan("999");
     h.centreNext(h.dialogs.last().centres.first().data());
     QCOMPARE(h.prompt.texts(), QStringList {"ERROR|Could not retrieve lock."});
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
+    expectLog(QtDebugMsg, QRegularExpression("ConfirmPacking ignored"));
     h.confirmPacking(forL9, "stale");
     QVERIFY(h.web.sealBodies().isEmpty());
     QVERIFY(h.logLines().isEmpty());
