@@ -14,6 +14,7 @@
 
 #include "confirmgui.h"
 #include "examcentregui.h"
+#include "expect_log.h"
 #include "keywindow.h"
 #include "linker_wiring.h"
 #include "login.h"
@@ -82,6 +83,7 @@ QStringList items(QComboBox *box)
 
 void WorkflowWidgetsTest::initTestCase()
 {
+    testlog::serialize();
     QVERIFY(m_config.isValid());
     QVERIFY(m_work.isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
@@ -441,9 +443,9 @@ void WorkflowWidgetsTest::fullDiskShowsTheLineToCopy()
         box->button(QMessageBox::Ok)->click();
     });
     reader.start(10);
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression("packing log not written: .* No space left on device"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("packing log line lost: "));
+    expectLog(QtWarningMsg,
+              QRegularExpression("packing log not written: .* No space left on device"));
+    expectLog(QtWarningMsg, QRegularExpression("packing log line lost: "));
     click(confirm, "btnFinish");
     reader.stop();
 
