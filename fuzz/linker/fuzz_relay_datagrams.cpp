@@ -1,16 +1,19 @@
 // Datagrams of any size and content from the relay server, through the relay link
 // and the linker to the key: each datagram that fits a key message reaches the key
 // once, whole and in order; larger ones are dropped; nothing else is sent.
+//
+// One linker, attached and relaying, serves every input: its threads are started
+// once, and each input only sends datagrams and waits for them at the key.
 #include "linker_rig.h"
 
+#include <QDeadlineTimer>
 #include <QUdpSocket>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
-
-quint16 relayPort = 0;
 
 QByteArray identity(quint16 port)
 {
@@ -47,27 +50,52 @@ QByteArray relayed(const QByteArray &payload)
     return value;
 }
 
+quint16 freeLoopbackPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    return probe.localPort();
+}
+
+// The linker with its relay open on a free port, and the server's socket.
+struct RelayRig
+{
+    RelayRig()
+        : port(freeLoopbackPort())
+    {
+        if (!linker.attached())
+            return;
+        linker.fromKey(identity(port));
+        linker.fromKey(connectRequest());
+        // What the linker answered the key is no datagram.
+        linker.takeSentPayloads(0);
+    }
+    bool ready() const { return port != 0 && linker.relay.isOpen(); }
+
+    quint16 port;
+    LinkerRig linker;
+    QUdpSocket server;
+};
+
+RelayRig *rig = nullptr;
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     startQuietApplication();
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    relayPort = probe.localPort();
+    // Made after the application object, so it is destroyed (threads joined) before it.
+    static RelayRig relayRig;
+    if (!relayRig.ready()) {
+        std::fprintf(stderr, "the relay link did not open\n");
+        std::abort();
+    }
+    rig = &relayRig;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    LinkerRig rig;
-    if (!rig.attached())
-        return 0;
-    rig.fromKey(identity(relayPort));
-    rig.fromKey(connectRequest());
-    if (!rig.relay.isOpen())
-        return 0;
-
     // Records of two header bytes and data: bit 7 of the first byte repeats the next
     // byte to the length in the low 11 bits, so that large datagrams need little input.
     QList<QByteArray> datagrams;
@@ -87,16 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         datagrams << datagram;
     }
-    const QByteArray sentinel("end of input");
-    datagrams << sentinel;
-    QUdpSocket server;
+    // Sent last: once it reaches the key, every datagram before it has been handled,
+    // so nothing of this input reaches the key during the next one.
+    datagrams << QByteArray("end of input");
     for (const QByteArray &datagram : datagrams)
-        server.writeDatagram(datagram, QHostAddress::LocalHost, relayPort);
-    const bool arrived = pumpUntil([&] {
-        const QVector<QByteArray> sent = rig.sentPayloads();
-        return !sent.isEmpty() && relayed(sent.last()) == sentinel;
-    });
-    require(arrived);
+        rig->server.writeDatagram(datagram, QHostAddress::LocalHost, rig->port);
 
     QList<QByteArray> expected;
     for (const QByteArray &datagram : datagrams) {
@@ -106,11 +129,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Writes to the key may be made on another thread, in their own time: only the
     // relay payload is compared, whatever else the linker sent around it.
     QList<QByteArray> got;
-    for (const QByteArray &payload : rig.sentPayloads()) {
-        const QByteArray data = relayed(payload);
-        if (!data.isNull())
-            got << data;
+    QDeadlineTimer deadline(3000);
+    while (got.size() < expected.size() && !deadline.hasExpired()) {
+        for (const QByteArray &payload : rig->linker.takeSentPayloads(1)) {
+            const QByteArray data = relayed(payload);
+            if (!data.isNull())
+                got << data;
+        }
     }
+    // The linker's traffic updates, posted from the relay threads.
+    QCoreApplication::processEvents();
     require(got == expected);
     return 0;
 }
