@@ -155,15 +155,23 @@ struct LinkerRig
 
 private:
     // Frames what the device got since the last call; the number of new payloads.
+    // Bytes after the last flag wait for the rest of their frame: the assembler
+    // treats what it is fed as one read, and would take a frame cut short at the
+    // end of a read that happens to check.
     int collect(int waitMs)
     {
-        const QByteArray bytes = device->takeWritten(waitMs);
-        const QVector<QByteArray> payloads = assembler.feed(
-                reinterpret_cast<const uint8_t *>(bytes.constData()), bytes.size());
+        pending += device->takeWritten(waitMs);
+        const int end = pending.lastIndexOf(char(0x7E)) + 1;
+        if (end == 0)
+            return 0;
+        const QVector<QByteArray> payloads
+                = assembler.feed(reinterpret_cast<const uint8_t *>(pending.constData()), end);
+        pending.remove(0, end);
         sent += payloads;
         return payloads.size();
     }
 
     FrameAssembler assembler;
+    QByteArray pending; // written after the last flag
     QVector<QByteArray> sent;
 };
