@@ -4,6 +4,7 @@
 #include "diagnostics.h"
 #include "linker.h"
 #include "program_facts.h"
+#include "seals_today.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -59,6 +60,8 @@ ProgramMenu::ProgramMenu(QWidget *window, cLinker *linker, usbLink *link, const 
     QAction *save
             = menu_->addAction(tr("Save diagnostics..."), this, &ProgramMenu::saveDiagnosticsAsked);
     save->setObjectName(QStringLiteral("actionSaveDiagnostics"));
+    QAction *seals = menu_->addAction(tr("Seals today\u2026"), this, &ProgramMenu::showSealsToday);
+    seals->setObjectName(QStringLiteral("actionSealsToday"));
     menu_->addSeparator();
     logOut_ = menu_->addAction(tr("Log out"), this, &ProgramMenu::logOut);
     logOut_->setObjectName(QStringLiteral("actionLogOut"));
@@ -101,6 +104,13 @@ void ProgramMenu::showAbout()
 {
     AboutBox box(collectFacts(*linker_, *link_), window_);
     box.exec();
+}
+
+void ProgramMenu::showSealsToday()
+{
+    const PackingLog &log = linker_->packingWorkflow().packingLog();
+    SealsTodayDialog dialog(log.filePath(), log.linesOf(QDate::currentDate()), window_);
+    dialog.exec();
 }
 
 void ProgramMenu::saveDiagnosticsAsked()
