@@ -227,27 +227,6 @@ private slots:
         QVERIFY(selectable);
         QVERIFY2(titleRoom >= 120, qPrintable(QString::number(titleRoom)));
     }
-
-    // A stray Enter in "Seal again?" must not seal twice.
-    void questionDefaultsToNo()
-    {
-        MessageBoxPrompt prompt;
-        QString title;
-        QList<QMessageBox::StandardButton> buttons;
-        QTimer::singleShot(0, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            for (QAbstractButton *b : box->buttons())
-                buttons << box->standardButton(b);
-            QTest::keyClick(box, Qt::Key_Return);
-        });
-        QVERIFY(!prompt.ask(QStringLiteral("Seal again?"), QStringLiteral("Seal lock L7 again?")));
-        QCOMPARE(title, QStringLiteral("Seal again?"));
-        std::sort(buttons.begin(), buttons.end());
-        QCOMPARE(buttons, (QList<QMessageBox::StandardButton> {QMessageBox::Yes, QMessageBox::No}));
-    }
 };
 
 int main(int argc, char **argv)
