@@ -60,11 +60,13 @@ ProgramMenu::ProgramMenu(QWidget *window, cLinker *linker, usbLink *link, const 
     QAction *save
             = menu_->addAction(tr("Save diagnostics..."), this, &ProgramMenu::saveDiagnosticsAsked);
     save->setObjectName(QStringLiteral("actionSaveDiagnostics"));
-    QAction *seals = menu_->addAction(tr("Seals today\u2026"), this, &ProgramMenu::showSealsToday);
-    seals->setObjectName(QStringLiteral("actionSealsToday"));
     menu_->addSeparator();
     logOut_ = menu_->addAction(tr("Log out"), this, &ProgramMenu::logOut);
     logOut_->setObjectName(QStringLiteral("actionLogOut"));
+    // Last, so the entries above keep their places for keyboard users.
+    menu_->addSeparator();
+    QAction *seals = menu_->addAction(tr("Seals today\u2026"), this, &ProgramMenu::showSealsToday);
+    seals->setObjectName(QStringLiteral("actionSealsToday"));
     connect(menu_, &QMenu::aboutToShow, this, &ProgramMenu::updateActions);
     updateActions();
 
