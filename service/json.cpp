@@ -265,7 +265,7 @@ void JSON::awaitLateSeal(QNetworkReply *reply, quint64 number)
     qCInfo(lcJson).nospace() << "seal " << number << " not answered in time; waiting up to "
                              << timeLimits.lateSeal << " ms more";
     const QPointer<OssaRequestHandler> owner = handler.get();
-    // The timer is the context of both connections: deleting it ends the wait.
+    // The timer is the context of the handler's connections: deleting it ends the wait.
     auto *timer = new QTimer(this);
     timer->setSingleShot(true);
     const auto ended = std::make_shared<bool>(false);
