@@ -42,6 +42,18 @@ struct ServedKey
     QStringList events;
 };
 
+// Stops the link; false when that took longer than a pending read's abort may.
+bool stopLink(usbLink &link)
+{
+    std::future<void> stopped = std::async(std::launch::async, [&link] { link.stop(); });
+    if (stopped.wait_for(std::chrono::seconds(5)) == std::future_status::ready)
+        return true;
+    winboundary::addViolation("the link did not stop while its read was pending");
+    winboundary::cancelPendingReads(); // lets the run end and report
+    stopped.wait();
+    return false;
+}
+
 // The program's link and linker on the system device layer.
 struct Program
 {
@@ -53,6 +65,7 @@ struct Program
         , battery(&linker, &cLinker::setBattery)
     {
     }
+    ~Program() { stopLink(link); }
 
     usbLink link;
     cLinker linker;
@@ -176,6 +189,7 @@ void WineKeyTest::scanToPackingLogAgainstDemoService()
         QCOMPARE(h.logLines(),
                  QStringList {"2024-03-05 14:07:09    CenterName:North Hall 1    "
                               "Subject:Mathematics Paper 1    LockId:L7    ScannedRfid:303903"});
+        QVERIFY(stopLink(*h.link));
     }
     QFile sealed(seals.path());
     QVERIFY(sealed.open(QIODevice::ReadOnly));
@@ -231,12 +245,7 @@ void WineKeyTest::stopDuringPendingRead()
     QTRY_COMPARE_WITH_TIMEOUT(program->ready.count(), 1, 10000);
     QTest::qWait(200);
     // Stopping aborts the pending read; its OVERLAPPED outlives the abort.
-    std::future<void> stopped = std::async(std::launch::async, [&] { program->link.stop(); });
-    if (stopped.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-        served.pipe.unplug(); // ends the read, so the run can finish
-        stopped.wait();
-        QFAIL("the link did not stop while its read was pending");
-    }
+    QVERIFY2(stopLink(program->link), "the link did not stop while its read was pending");
     program.reset();
     QCOMPARE(served.pipe.opens(), 1);
 }

@@ -18,6 +18,9 @@ void removeInterface(int id);
 // in flight), one line each; cleared by the call.
 std::vector<std::string> takeViolations();
 void addViolation(const std::string &what);
+// Cancels every read still in flight, so a run whose program failed to end
+// its own reads can finish and report instead of hanging.
+void cancelPendingReads();
 
 // First byte of every message the key side writes to its pipe.
 enum Marker : char {

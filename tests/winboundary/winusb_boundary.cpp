@@ -148,6 +148,16 @@ BOOL startStagedRead(Device &device)
 
 } // namespace
 
+void winboundary::cancelPendingReads()
+{
+    std::lock_guard<std::mutex> guard(handlesMutex);
+    for (Handle *handle : handles) {
+        std::lock_guard<std::mutex> deviceGuard(handle->device->mutex);
+        if (handle->device->read)
+            CancelIoEx(handle->device->file, handle->device->read);
+    }
+}
+
 extern "C" {
 
 BOOL WINAPI WinUsb_Initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE result)
