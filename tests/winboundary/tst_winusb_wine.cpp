@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <type_traits>
 
 namespace {
 
@@ -81,6 +82,16 @@ QStringList states(const QSignalSpy &spy)
         out << (args.at(0).toBool() ? "attached" : "lost");
     return out;
 }
+
+// Whether the device layer resets the OUT pipe after a failed write.
+template<typename T, typename = void>
+struct HasOutPipeRecovery : std::false_type
+{
+};
+template<typename T>
+struct HasOutPipeRecovery<T, std::void_t<decltype(&T::resetWritePipe)>> : std::true_type
+{
+};
 
 // The emulated key's configuration with its bulk endpoints turned into interrupt ones.
 QByteArray withoutBulkPipes(QByteArray configuration)
@@ -252,17 +263,20 @@ void WineKeyTest::stopDuringPendingRead()
 
 void WineKeyTest::outStallThenRecovery()
 {
-    QSKIP("recovery of the OUT pipe after a failed write is not on this branch yet");
+    if (!HasOutPipeRecovery<UsbDevice>::value)
+        QSKIP("the device layer has no OUT pipe recovery after a failed write yet");
     ServedKey served;
     served.pipe.plug();
     Program program;
     QTRY_COMPARE_WITH_TIMEOUT(program.ready.count(), 1, 10000);
-    // The OUT pipe halts; the program's next answer fails, then goes out after the reset.
+    // The OUT pipe halts: the program's answer fails, the program resets the
+    // pipe, and its next answer reaches the key without a reconnect.
     served.pipe.stallOut();
     served.key.queryTime();
-    QTRY_VERIFY_WITH_TIMEOUT(served.events.contains("time"), 10000);
+    QTest::qWait(500);
     served.key.queryTime();
-    QTRY_COMPARE_WITH_TIMEOUT(served.events.count("time"), 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(served.events.contains("time"), 5000);
+    QCOMPARE(states(program.attached), QStringList {"attached"});
 }
 
 void WineKeyTest::wrongClassAndNoBulkPipeIgnored()
