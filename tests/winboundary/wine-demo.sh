@@ -22,11 +22,15 @@ start_xvfb "$out" -wr || fail "no Xvfb"
 service_pid=
 cleanup() {
     [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
-    wineserver -k 2>/dev/null; wait 2>/dev/null
+    wineserver -k 2>/dev/null
     kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
     return 0
 }
 trap cleanup EXIT
+# The last run ended with the Wine server killed: its instance lock would name a
+# process number that the fresh server gives out again.
+find "$WINEPREFIX/drive_c/users" -maxdepth 2 -name boxwright.lock -delete 2>/dev/null
 port=18080
 wine "$bin/boxwright-demo-service.exe" --port $port --seal-log "$(winepath -w "$out/seals.jsonl")" \
     >"$out/service.log" 2>&1 &
