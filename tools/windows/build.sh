@@ -45,6 +45,9 @@ cmake --build "$build" -j"$jobs"
 step "tests under Wine"
 ctest --test-dir "$build" --output-on-failure -j"$jobs"
 
+step "demo under Wine (test build with a virtual key behind the test boundary)"
+bash tests/winboundary/wine-demo.sh "$build/bin" "$build/demo-out" "$build/wineprefix-demo"
+
 step "installer"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 (cd "$build" && cpack -G NSIS >/dev/null)
