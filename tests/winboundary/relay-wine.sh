@@ -25,7 +25,7 @@ bash "$root/tools/windows/wine-prefix.sh" "$WINEPREFIX" || exit 1
 port=5077
 mkdir -p "$(dirname "$stem")"
 log="$stem-echo.log"
-bash "$root/tools/demo_relay/relay-netns.sh" "$here/udp_echo.py" "$port" >"$log" 2>&1 &
+bash "$root/demo/relay/relay-netns.sh" "$here/udp_echo.py" "$port" >"$log" 2>&1 &
 echo_pid=$!
 for _ in $(seq 100); do
     grep -q listening "$log" && break
