@@ -3,7 +3,14 @@
 #   boxwright.exe, the Qt and MinGW runtime DLLs     in the install folder
 #   platforms/, styles/, imageformats/               the Qt plugins the program loads
 #   BoxwrightImages/*.png                            its images, found beside the program
+#   LICENSE.txt, third-party-notices.txt, licences/  the licences
 #   a Start-menu entry and Uninstall.exe
+#
+# The Start-menu entry starts the program in the user's %LOCALAPPDATA%, where it
+# writes its trace files (the install folder is not writable for standard users).
+# The installer asks to close a running copy before it installs or uninstalls,
+# adds an inbound UDP firewall rule for the relay (and removes it again), and
+# does not offer to start the program: it would run elevated, as the installer.
 #
 # No udev rule or probe: Windows binds WinUSB to the key by its own descriptors.
 
@@ -21,6 +28,11 @@ foreach(plugin ${BW_WINDOWS_QT_PLUGINS})
     install(FILES ${BW_QT_PREFIX_DIR}/plugins/${plugin} DESTINATION ${kind})
 endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/BoxwrightImages DESTINATION . FILES_MATCHING PATTERN "*.png")
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/third-party-notices-windows.txt
+        DESTINATION . RENAME third-party-notices.txt)
+install(FILES /usr/share/common-licenses/LGPL-3 DESTINATION licences RENAME LGPL-3.0.txt)
+install(FILES /usr/share/common-licenses/GPL-3 DESTINATION licences RENAME GPL-3.0.txt)
 
 set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME boxwright)
@@ -31,21 +43,61 @@ set(CPACK_PACKAGE_FILE_NAME boxwright-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Boxwright)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Boxwright)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 # A 64-bit installer: the program is 64-bit, and so is Wine without its 32-bit part.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# The macro waits until no copy runs from DIR: a running exe cannot be opened for
+# writing. Silent: gives up at once (exit status 2).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode
+!macro BoxwrightCloseRunning DIR
+  boxwright_check_running:
+  IfFileExists '\${DIR}\\boxwright.exe' 0 boxwright_not_running
+  ClearErrors
+  FileOpen $R9 '\${DIR}\\boxwright.exe' a
+  IfErrors 0 boxwright_free
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION 'Boxwright is running. Close it, then click Retry.' /SD IDCANCEL IDRETRY boxwright_check_running
+    SetErrorLevel 2
+    Abort 'Boxwright is running.'
+  boxwright_free:
+  FileClose $R9
+  boxwright_not_running:
+!macroend")
 set(CPACK_NSIS_PACKAGE_NAME Boxwright)
 set(CPACK_NSIS_DISPLAY_NAME Boxwright)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-# Start-menu entry "Boxwright" for the program, which sits in the install folder itself.
-set(CPACK_PACKAGE_EXECUTABLES boxwright Boxwright)
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/app/icons/boxwright.ico)
+set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/app/icons/boxwright.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME boxwright.exe)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-set(CPACK_NSIS_MUI_FINISHPAGE_RUN boxwright.exe)
+# Start-menu entry "Boxwright", started in a folder the user can write: a shortcut's
+# working folder may name environment variables, which Windows expands at each start.
+set(CPACK_NSIS_CREATE_ICONS_EXTRA
+    "  StrCpy $OUTDIR '%LOCALAPPDATA%'
+  CreateShortCut '$SMPROGRAMS\\$STARTMENU_FOLDER\\Boxwright.lnk' '$INSTDIR\\boxwright.exe'
+  SetOutPath '$INSTDIR'")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA "  Delete '$SMPROGRAMS\\$MUI_TEMP\\Boxwright.lnk'")
+# Replaces the generator's uninstall before install, which ran before any check.
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL OFF)
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS
+    "!insertmacro BoxwrightCloseRunning '$INSTDIR'
+  ReadRegStr $R8 HKLM 'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}' 'UninstallString'
+  StrCmp $R8 '' boxwright_no_old_version
+    ExecWait '$R8 /S _?=$INSTDIR'
+  boxwright_no_old_version:")
+# The relay's UDP socket: allowed here, so that no standard user meets a firewall
+# prompt that only an administrator can answer.
+set(BW_FIREWALL_RULE "name=\"Boxwright relay\"")
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
+    "nsExec::ExecToLog 'netsh advfirewall firewall delete rule ${BW_FIREWALL_RULE} program=\"$INSTDIR\\boxwright.exe\"'
+  Pop $R8
+  nsExec::ExecToLog 'netsh advfirewall firewall add rule ${BW_FIREWALL_RULE} dir=in action=allow program=\"$INSTDIR\\boxwright.exe\" protocol=UDP profile=any enable=yes'
+  Pop $R8
+  DetailPrint 'Firewall rule for the relay: netsh ended with $R8'")
 # The generator's uninstaller leaves the vendor's empty registry key behind.
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
-    "DeleteRegKey SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}'
+    "!insertmacro BoxwrightCloseRunning '$INSTDIR'
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule ${BW_FIREWALL_RULE} program=\"$INSTDIR\\boxwright.exe\"'
+  Pop $R8
+  DeleteRegKey SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}'
   DeleteRegKey /ifempty SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}'")
 
 include(CPack)
