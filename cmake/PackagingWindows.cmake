@@ -46,22 +46,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 # A 64-bit installer: the program is 64-bit, and so is Wine without its 32-bit part.
-# The macro waits until no copy runs from DIR: a running exe cannot be opened for
-# writing. Silent: gives up at once (exit status 2).
 set(CPACK_NSIS_DEFINES "Target amd64-unicode
-!macro BoxwrightCloseRunning DIR
-  boxwright_check_running:
-  IfFileExists '\${DIR}\\boxwright.exe' 0 boxwright_not_running
-  ClearErrors
-  FileOpen $R9 '\${DIR}\\boxwright.exe' a
-  IfErrors 0 boxwright_free
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION 'Boxwright is running. Close it, then click Retry.' /SD IDCANCEL IDRETRY boxwright_check_running
-    SetErrorLevel 2
-    Abort 'Boxwright is running.'
-  boxwright_free:
-  FileClose $R9
-  boxwright_not_running:
-!macroend")
+!include '${PROJECT_SOURCE_DIR}/packaging/windows-installer.nsh'")
 set(CPACK_NSIS_PACKAGE_NAME Boxwright)
 set(CPACK_NSIS_DISPLAY_NAME Boxwright)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
@@ -83,20 +69,12 @@ set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS
   StrCmp $R8 '' boxwright_no_old_version
     ExecWait '$R8 /S _?=$INSTDIR'
   boxwright_no_old_version:")
-# The relay's UDP socket: allowed here, so that no standard user meets a firewall
-# prompt that only an administrator can answer.
-set(BW_FIREWALL_RULE "name=\"Boxwright relay\"")
-set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
-    "nsExec::ExecToLog 'netsh advfirewall firewall delete rule ${BW_FIREWALL_RULE} program=\"$INSTDIR\\boxwright.exe\"'
-  Pop $R8
-  nsExec::ExecToLog 'netsh advfirewall firewall add rule ${BW_FIREWALL_RULE} dir=in action=allow program=\"$INSTDIR\\boxwright.exe\" protocol=UDP profile=any enable=yes'
-  Pop $R8
-  DetailPrint 'Firewall rule for the relay: netsh ended with $R8'")
+# The relay's firewall rule (packaging/windows-installer.nsh).
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "!insertmacro BoxwrightAddFirewallRule")
 # The generator's uninstaller leaves the vendor's empty registry key behind.
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
     "!insertmacro BoxwrightCloseRunning '$INSTDIR'
-  nsExec::ExecToLog 'netsh advfirewall firewall delete rule ${BW_FIREWALL_RULE} program=\"$INSTDIR\\boxwright.exe\"'
-  Pop $R8
+  !insertmacro BoxwrightRemoveFirewallRule
   DeleteRegKey SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}'
   DeleteRegKey /ifempty SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}'")
 
