@@ -110,10 +110,16 @@ windows=$(xdotool search --name "^$title\$" 2>/dev/null | wc -l)
 [ "$windows" -eq 1 ] || fail "$windows windows after a second start"
 echo "installer check: a second start left the first one alone"
 
-# The program's working folder, as Wine started it from the entry, takes files.
+# The program started from the entry runs in the user's %LOCALAPPDATA%, which takes files.
 traces=$(realpath "$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')")")
 case "$traces" in "$(realpath "$drive")/users/"*) ;; *) fail "working folder $traces is not in the user's profile" ;; esac
+cwd=
+for pid in $(pgrep -f 'Boxwright.boxwright\.exe'); do
+    grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$pid/environ" 2>/dev/null && cwd=$(realpath "/proc/$pid/cwd")
+done
+[ "$cwd" = "$traces" ] || fail "the program runs in ${cwd:-(not found)}, not in $traces"
 touch "$traces/bw-trace-probe.txt" && rm "$traces/bw-trace-probe.txt" || fail "cannot write in $traces"
+echo "installer check: the program's working folder is ${traces#"$(realpath "$drive")"/}"
 
 echo "installer check: upgrade and uninstall while the program runs"
 status=0
