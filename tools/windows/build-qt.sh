@@ -62,7 +62,7 @@ build_from_source() {
     # dpkg-source applies Debian's whole patch series, the security fixes among them.
     local src=qtbase-$debian_version
     if [ ! -f "$src/.boxwright-unpacked" ]; then
-        if [ ! -f "qtbase-opensource-src_${debian_version#*:}.dsc" ]; then
+        if [ ! -f "qtbase-opensource-src_$debian_version.dsc" ]; then
             local sources=/etc/apt/sources.list.d/debian.sources
             if [ -f "$sources" ] && ! grep -q 'deb-src' "$sources"; then
                 sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
