@@ -33,3 +33,24 @@
   nsExec::ExecToLog 'netsh advfirewall firewall delete rule ${BOXWRIGHT_FIREWALL_RULE}'
   Pop $R8
 !macroend
+
+; The Start-menu entry starts the program in the user's %LOCALAPPDATA% (expanded by
+; Windows at each start), where its trace files go: standard users cannot write into
+; the install folder.
+!macro BoxwrightCreateShortcut
+  StrCpy $OUTDIR "%LOCALAPPDATA%"
+  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\Boxwright.lnk" "$INSTDIR\boxwright.exe"
+  SetOutPath "$INSTDIR"
+!macroend
+
+!macro BoxwrightDeleteShortcut
+  Delete "$SMPROGRAMS\$MUI_TEMP\Boxwright.lnk"
+!macroend
+
+; Removes an installed version first, in place, once no copy of it runs.
+!macro BoxwrightUninstallOld
+  ReadRegStr $R8 HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Boxwright" "UninstallString"
+  StrCmp $R8 "" boxwright_no_old_version
+    ExecWait '$R8 /S _?=$INSTDIR'
+  boxwright_no_old_version:
+!macroend

@@ -54,21 +54,15 @@ set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/app/icons/boxwright.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/app/icons/boxwright.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME boxwright.exe)
-# Start-menu entry "Boxwright", started in a folder the user can write: a shortcut's
-# working folder may name environment variables, which Windows expands at each start.
-set(CPACK_NSIS_CREATE_ICONS_EXTRA
-    "  StrCpy $OUTDIR '%LOCALAPPDATA%'
-  CreateShortCut '$SMPROGRAMS\\$STARTMENU_FOLDER\\Boxwright.lnk' '$INSTDIR\\boxwright.exe'
-  SetOutPath '$INSTDIR'")
-set(CPACK_NSIS_DELETE_ICONS_EXTRA "  Delete '$SMPROGRAMS\\$MUI_TEMP\\Boxwright.lnk'")
-# Replaces the generator's uninstall before install, which ran before any check.
+# Start-menu entry "Boxwright", started in the user's %LOCALAPPDATA%, and the
+# running-copy check and removal of an older version before anything is written
+# (packaging/windows-installer.nsh). Replaces the generator's uninstall before
+# install, which ran before any check.
+set(CPACK_NSIS_CREATE_ICONS_EXTRA "!insertmacro BoxwrightCreateShortcut")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA "!insertmacro BoxwrightDeleteShortcut")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL OFF)
-set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS
-    "!insertmacro BoxwrightCloseRunning '$INSTDIR'
-  ReadRegStr $R8 HKLM 'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}' 'UninstallString'
-  StrCmp $R8 '' boxwright_no_old_version
-    ExecWait '$R8 /S _?=$INSTDIR'
-  boxwright_no_old_version:")
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro BoxwrightCloseRunning '$INSTDIR'
+  !insertmacro BoxwrightUninstallOld")
 # The relay's firewall rule (packaging/windows-installer.nsh).
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "!insertmacro BoxwrightAddFirewallRule")
 # The generator's uninstaller leaves the vendor's empty registry key behind.
