@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFormLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QUrl>
 
 namespace {
 
@@ -45,6 +47,15 @@ AboutBox::AboutBox(const ProgramFacts &facts, QWidget *parent)
     addRow(tr("USB"), facts.usbStack);
     addRow(tr("Key"), keyText(facts.key));
     addRow(tr("Packing log"), facts.packingLog);
+    addRow(tr("Trace files"),
+           facts.traceFolderWritable
+                   ? facts.traceFolder
+                   : tr("%1 (not writable: no trace files)").arg(facts.traceFolder));
+    addRow(tr("Licence"), facts.licence);
+    if (facts.notices.isEmpty())
+        addRow(tr("Third-party notices"), tr("not installed"));
+    else
+        addLinkRow(tr("Third-party notices"), facts.notices);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -61,6 +72,19 @@ AboutBox::AboutBox(const ProgramFacts &facts, QWidget *parent)
     layout->addLayout(row);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void AboutBox::addLinkRow(const QString &label, const QString &path)
+{
+    const QString url = QUrl::fromLocalFile(QDir::fromNativeSeparators(path)).toString();
+    auto *field = new QLabel(
+            QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), path.toHtmlEscaped()));
+    field->setObjectName(QStringLiteral("noticesLink"));
+    field->setTextFormat(Qt::RichText);
+    field->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    field->setOpenExternalLinks(true);
+    form_->addRow(label + QLatin1Char(':'), field);
+    text_ += label + QStringLiteral(": ") + path + QLatin1Char('\n');
 }
 
 void AboutBox::addRow(const QString &label, const QString &value)

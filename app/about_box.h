@@ -4,8 +4,9 @@
 
 struct ProgramFacts;
 
-// Names the program, its build, what it runs on, the attached key and where
-// the packing log is. Every value can be selected and copied.
+// Names the program, its build, what it runs on, the attached key, where the
+// packing log and the trace files are, the licence and a link to the third-party
+// notices. Every value can be selected and copied.
 class AboutBox : public QDialog
 {
     Q_OBJECT
@@ -17,6 +18,8 @@ public:
 
 private:
     void addRow(const QString &label, const QString &value);
+    // A file the operator can open with a click.
+    void addLinkRow(const QString &label, const QString &path);
 
     class QFormLayout *form_;
     QString text_;

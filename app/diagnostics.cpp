@@ -44,6 +44,8 @@ QString diagnosticsText(const ProgramFacts &f, const LogRing::Snapshot &log, con
         << "Qt:             " << f.qt << "\n"
         << "USB stack:      " << f.usbStack << "\n"
         << "System:         " << f.system << "\n"
+        << "Trace files:    " << f.traceFolder << (f.traceFolderWritable ? "" : " (not writable)")
+        << "\n"
         << "\n"
         << "Key attached:   " << (f.key.attached ? "yes" : "no") << "\n"
         << "Key serial:     " << orNone(f.key.serial) << "\n"

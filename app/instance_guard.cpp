@@ -16,10 +16,13 @@ bool runAsOnlyInstance(SingleInstance &instance, int &exitCode)
     case SingleInstance::Role::NoAnswer:
         break;
     }
-    QMessageBox::warning(nullptr, QStringLiteral("Error"),
-                         QObject::tr("Boxwright is already running (process %1) but does not "
-                                     "respond. Close it, then start Boxwright again.")
-                                 .arg(instance.holderPid()));
+    const QString text = instance.holderPid() > 0
+            ? QObject::tr("Boxwright is already running (process %1) but does not respond. "
+                          "Close it, then start Boxwright again.")
+                      .arg(instance.holderPid())
+            : QObject::tr("Boxwright is already running but does not respond. Close it, then "
+                          "start Boxwright again.");
+    QMessageBox::warning(nullptr, QStringLiteral("Error"), text);
     exitCode = 1;
     return false;
 }

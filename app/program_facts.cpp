@@ -7,8 +7,11 @@
 #include "redactor.h"
 #include "usb_link.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSysInfo>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -19,6 +22,13 @@ QString endpoint(const QString &host, const QString &port, const QString &scheme
     return scheme + host + QLatin1Char(':') + port;
 }
 
+// Tried, not guessed from permission bits, which say little about Windows' ACLs.
+bool canCreateFilesIn(const QString &folder)
+{
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".boxwright-probe-XXXXXX")));
+    return probe.open();
+}
+
 } // namespace
 
 ProgramFacts collectFacts(cLinker &linker, const usbLink &link)
@@ -26,8 +36,11 @@ ProgramFacts collectFacts(cLinker &linker, const usbLink &link)
     ProgramFacts f;
     f.version = programVersion();
     f.build = buildDescription();
-    f.qt = QStringLiteral("%1 (built with %2)")
+    f.qt = QStringLiteral("%1 (built with %2")
                    .arg(QLatin1String(qVersion()), QLatin1String(QT_VERSION_STR));
+    if (!qtDistribution().isEmpty())
+        f.qt += QStringLiteral(", Debian %1").arg(qtDistribution());
+    f.qt += QLatin1Char(')');
     if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         f.qt += QStringLiteral(", platform %1").arg(QGuiApplication::platformName());
     f.usbStack = usbStackDescription();
@@ -44,7 +57,24 @@ ProgramFacts collectFacts(cLinker &linker, const usbLink &link)
                                  QStringLiteral("http://"));
     f.relayEndpoint = endpoint(linker.serverText(), linker.serverPortText());
     f.packingLog = linker.packingWorkflow().packingLog().filePath();
+    f.traceFolder = QDir::toNativeSeparators(QDir::currentPath());
+    f.traceFolderWritable = canCreateFilesIn(QDir::currentPath());
+    f.licence = QStringLiteral("Apache License 2.0");
+    f.notices = thirdPartyNoticesPath();
     return f;
+}
+
+QString thirdPartyNoticesPath()
+{
+    // Beside the program on Windows, in its doc folder when installed on Linux.
+    const QDir bin(QCoreApplication::applicationDirPath());
+    for (const QString &candidate :
+         {bin.filePath(QStringLiteral("third-party-notices.txt")),
+          bin.filePath(QStringLiteral("../share/doc/boxwright/third-party-notices.txt"))}) {
+        if (QFileInfo(candidate).isFile())
+            return QDir::toNativeSeparators(QFileInfo(candidate).canonicalFilePath());
+    }
+    return {};
 }
 
 void addProgramSecrets(cLinker &linker, Redactor &redactor)

@@ -29,7 +29,15 @@ struct ProgramFacts
     QString serviceEndpoint; // empty until the key names it
     QString relayEndpoint;
     QString packingLog;
+    // The working folder, where the web service client writes its trace files.
+    QString traceFolder;
+    bool traceFolderWritable = false;
+    QString licence;
+    QString notices; // the third-party notices file, empty when not installed
 };
+
+// The third-party notices file installed with the program, or empty.
+QString thirdPartyNoticesPath();
 
 ProgramFacts collectFacts(cLinker &linker, const usbLink &link);
 

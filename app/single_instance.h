@@ -5,13 +5,14 @@
 
 #include <memory>
 
+class InstanceLock;
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
 
-// Keeps one running program per user, so that two processes never fight over the
-// key. The first start holds a lock file and listens on a local socket; a later
-// start asks it to bring its window forward and then exits.
+// Keeps one running program per user and session, so that two processes never fight
+// over the key. The first start holds a lock that the system releases when it dies
+// (instance_lock.h) and listens on a local socket; a later start asks it to bring its
+// window forward and then exits.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -22,10 +23,11 @@ public:
         NoAnswer, // another instance holds the lock but did not answer
     };
 
-    // dir holds the lock file and the socket. Empty: a folder that this user alone owns
-    // and can enter (mode 0700): the runtime folder, else one named for the user in the
-    // temporary folder, else one in the user's cache folder. The socket's name is its
-    // path there, so it is per user on every platform.
+    // dir: on Unix the folder of the lock file and the socket; empty: a folder that
+    // this user alone owns and can enter (mode 0700): the runtime folder, else one named
+    // for the user in the temporary folder, else one in the user's cache folder. On
+    // Windows a given dir only makes the names differ; the default names are per user
+    // and session.
     explicit SingleInstance(const QString &name = QStringLiteral("boxwright"),
                             const QString &dir = QString(), QObject *parent = nullptr);
     ~SingleInstance() override;
@@ -33,9 +35,11 @@ public:
     // Decides the role. A later start waits at most waitMs for the first to answer.
     Role claim(int waitMs = 3000);
 
+    // The socket's path (Unix) or pipe name (Windows).
     QString socketPath() const;
+    // The lock file (Unix) or mutex name (Windows).
     QString lockPath() const;
-    // Process id in the lock file of the instance that holds it, or 0.
+    // Process id of the instance that holds the lock, or 0 when not known.
     qint64 holderPid() const;
 
 signals:
@@ -47,9 +51,9 @@ private:
     Role forward(int waitMs);
     void serve(QLocalSocket *socket);
 
-    QString name_;
-    QString dir_;
-    std::unique_ptr<QLockFile> lock_;
+    QString lockName_;
+    QString socketName_;
+    std::unique_ptr<InstanceLock> lock_;
     QLocalServer *server_ = nullptr;
     qint64 holderPid_ = 0;
 };

@@ -2,6 +2,7 @@
 # tree, and leaves OUT untouched when nothing changed, so an unchanged tree
 # rebuilds nothing. Without git (a source tarball) the commit is "unknown".
 #   -DSOURCE_DIR= -DIN= -DOUT= -DBW_VERSION= -DBW_BUILD_TYPE= -DBW_COMPILER=
+#   -DBW_QT_DISTRIBUTION=
 find_package(Git QUIET)
 set(BW_COMMIT unknown)
 if(GIT_FOUND AND EXISTS ${SOURCE_DIR}/.git)

@@ -8,6 +8,7 @@
 #   share/icons/hicolor/scalable/apps/boxwright.svg
 #   share/man/man1/boxwright.1.gz                  manual page       (Linux)
 #   share/doc/boxwright/{copyright,changelog.gz}   Debian's doc files (Linux)
+#   share/doc/boxwright/third-party-notices.txt    what it links (Linux)
 #
 # udev only reads rules and runs programs from its own folder (/usr/lib/udev on a
 # merged-/usr system), which is why those two paths are not the usual libdir.
@@ -56,6 +57,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     install(FILES ${BW_DOC_BUILD_DIR}/boxwright.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     install(FILES ${BW_PACKAGING_DIR}/copyright ${BW_DOC_BUILD_DIR}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/boxwright)
+    install(FILES ${BW_PACKAGING_DIR}/third-party-notices-linux.txt
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/boxwright RENAME third-party-notices.txt)
 endif()
 
 set(CPACK_PACKAGE_NAME boxwright)

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,6 +29,7 @@ private slots:
     void initTestCase();
     void commandLineAnswersWithoutADisplay();
     void aboutAndDiagnosticsNameTheKeyAndHideSecrets();
+    void aboutAndDiagnosticsNameTraceFolderQtAndNotices();
     void sealsTodayListsTodaysLinesNewestFirst();
 
 private:
@@ -142,6 +144,59 @@ void TestDesktop::aboutAndDiagnosticsNameTheKeyAndHideSecrets()
         QVERIFY2(text.contains(present), present.constData());
     for (const QByteArray &secret : {digest, digest.toLower(), token, comment.toUtf8()})
         QVERIFY2(!text.contains(secret), secret.constData());
+}
+
+void TestDesktop::aboutAndDiagnosticsNameTraceFolderQtAndNotices()
+{
+    WorkflowHarness h;
+    // The trace files go to the working folder: a writable one, then one that is not.
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QVERIFY(QDir::setCurrent(work.path()));
+    // The notices file as installed beside the program.
+    const QString notices
+            = QDir(QCoreApplication::applicationDirPath()).filePath("third-party-notices.txt");
+    // (On Windows the tests share the program's folder, where the build put it already.)
+    const bool placed = !QFile::exists(notices);
+    if (placed)
+        QVERIFY(QFile::copy(QStringLiteral(BW_NOTICES), notices));
+    const auto removeNotices = qScopeGuard([&] {
+        if (placed)
+            QFile::remove(notices);
+    });
+
+    AboutBox about(collectFacts(*h.linker, *h.link));
+    const QString folder = QDir::toNativeSeparators(work.path());
+    QVERIFY2(about.text().contains("Trace files: " + folder + "\n"), qPrintable(about.text()));
+    QVERIFY2(about.text().contains("Licence: Apache License 2.0"), qPrintable(about.text()));
+    QVERIFY(!qtDistribution().isEmpty());
+    QVERIFY2(about.text().contains("Debian " + qtDistribution()), qPrintable(about.text()));
+    const QLabel *link = about.findChild<QLabel *>(QStringLiteral("noticesLink"));
+    QVERIFY(link);
+    QVERIFY(link->openExternalLinks());
+    QVERIFY2(link->text().contains(QUrl::fromLocalFile(QFileInfo(notices).canonicalFilePath())
+                                           .toString()
+                                           .toHtmlEscaped()),
+             qPrintable(link->text()));
+
+    QTemporaryDir out;
+    const DiagnosticsSaved saved = saveDiagnostics(out.path(), *h.linker, *h.link, LogRing());
+    QVERIFY2(saved.error.isEmpty(), qPrintable(saved.error));
+    QFile file(saved.path);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY2(text.contains("Trace files:    " + folder + "\n"), qPrintable(text));
+    QVERIFY2(text.contains("Debian " + qtDistribution()), qPrintable(text));
+
+    // A folder the user cannot write, as Program Files is for a standard user: /proc
+    // refuses new files even to root.
+    if (!QFileInfo::exists(QStringLiteral("/proc/self/status")))
+        QSKIP("no folder here that refuses new files to everyone");
+    QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));
+    AboutBox readOnly(collectFacts(*h.linker, *h.link));
+    QVERIFY2(readOnly.text().contains("Trace files: /proc (not writable: no trace files)"),
+             qPrintable(readOnly.text()));
 }
 
 void TestDesktop::sealsTodayListsTodaysLinesNewestFirst()

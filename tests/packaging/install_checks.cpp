@@ -23,7 +23,8 @@ const QString kIcon = QStringLiteral("share/icons/hicolor/scalable/apps/boxwrigh
 const QString kImages = QStringLiteral("share/boxwright/BoxwrightImages");
 const QStringList kDocs {QStringLiteral("share/man/man1/boxwright.1.gz"),
                          QStringLiteral("share/doc/boxwright/copyright"),
-                         QStringLiteral("share/doc/boxwright/changelog.gz")};
+                         QStringLiteral("share/doc/boxwright/changelog.gz"),
+                         QStringLiteral("share/doc/boxwright/third-party-notices.txt")};
 
 QStringList sourceImages()
 {

@@ -44,6 +44,7 @@ class TestSingleInstance : public QObject
 private slots:
     void secondStartRaisesTheFirst();
     void leftoversOfADeadInstanceDoNotBlock();
+    void lockFromAnotherMachineDoesNotBlock();
     void silentHolderIsReportedWithinTheWait();
     void junkOnTheSocketDoesNotRaiseOrBlock();
     void endingTheFirstFreesTheName();
@@ -95,6 +96,22 @@ void TestSingleInstance::leftoversOfADeadInstanceDoNotBlock()
     auto later = startLater(dir.path(), 3000);
     QCOMPARE(waitWhileServing(later), SingleInstance::Role::Forwarded);
     QCOMPARE(raised.count(), 1);
+}
+
+void TestSingleInstance::lockFromAnotherMachineDoesNotBlock()
+{
+    // Carried over by a roaming profile: a killed instance's lock, written on another
+    // machine with a process id that may well be alive here.
+    QTemporaryDir dir;
+    SingleInstance probe(QStringLiteral("bw"), dir.path());
+    QFile lock(probe.lockPath());
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\nboxwright\nother-pc\n");
+    lock.close();
+
+    SingleInstance next(QStringLiteral("bw"), dir.path());
+    QCOMPARE(next.claim(500), SingleInstance::Role::Primary);
+    QCOMPARE(next.holderPid(), QCoreApplication::applicationPid());
 }
 
 void TestSingleInstance::silentHolderIsReportedWithinTheWait()

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Qt 5.15 for Windows (MinGW-w64, posix threads) in PREFIX, for the cross build.
 #   tools/windows/build-qt.sh PREFIX
-# Uses the prebuilt tree qt-5.15.8-mingw64-posix.tar.xz when it can be found
-# (BW_QT_ARCHIVE, or shared/windows/ beside the checkout or one of its parent
-# folders); otherwise builds qtbase from Debian's source package (about an hour
-# on two cores). The result is kept: a second run with the same PREFIX does nothing.
+# Qt is Debian's qtbase 5.15.8+dfsg-11+deb12u3 with its whole patch series (the
+# security fixes among them). Uses the prebuilt tree of that version when it can be
+# found (BW_QT_ARCHIVE, or shared/windows/ beside the checkout or one of its parent
+# folders) and has the expected checksum; otherwise builds qtbase from Debian's
+# source package (about an hour on two cores). The result is kept: a second run
+# with the same PREFIX does nothing. PREFIX/.boxwright-qt names the Debian version,
+# which the program shows in its About box.
 set -euo pipefail
 prefix=${1:?usage: $0 PREFIX}
 prefix=$(realpath -m "$prefix")
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
-archive_name=qt-5.15.8-mingw64-posix.tar.xz
-archive_sha256=f9ccdbc30e2de52b6d9150bcdd286d647577c0cecb72c1e6b6e1ca4975b560dc
+debian_version=5.15.8+dfsg-11+deb12u3
+archive_name=qt-$debian_version-mingw64-posix.tar.xz
+archive_sha256=d687991935405e3a9a5df86592c581f80b57fe81ecea9e89c41cb3a790e5f36c
 stamp="$prefix/.boxwright-qt"
-stamp_text="qtbase 5.15.8 win32-g++ posix"
+stamp_text="qtbase $debian_version win32-g++ posix"
 
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$stamp_text" ] && [ -f "$prefix/lib/cmake/Qt5/Qt5Config.cmake" ]; then
     exit 0
@@ -55,31 +59,44 @@ build_from_source() {
     work=${BW_QT_BUILD_DIR:-$(dirname "$prefix")/qtbase-build}
     mkdir -p "$work"
     cd "$work"
-    if [ ! -d qtbase-everywhere-src-5.15.8 ]; then
-        if ! ls qtbase-opensource-src_5.15.8*.orig.tar.xz >/dev/null 2>&1; then
+    # dpkg-source applies Debian's whole patch series, the security fixes among them.
+    local src=qtbase-$debian_version
+    if [ ! -f "$src/.boxwright-unpacked" ]; then
+        if [ ! -f "qtbase-opensource-src_$debian_version.dsc" ]; then
             local sources=/etc/apt/sources.list.d/debian.sources
             if [ -f "$sources" ] && ! grep -q 'deb-src' "$sources"; then
                 sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
             fi
             apt-get update -qq
-            apt-get source --download-only qtbase-opensource-src
+            apt-get source --download-only "qtbase-opensource-src=$debian_version"
         fi
-        tar -xJf qtbase-opensource-src_5.15.8*.orig.tar.xz
+        rm -rf "$src"
+        dpkg-source -x "qtbase-opensource-src_$debian_version.dsc" "$src"
+        touch "$src/.boxwright-unpacked"
     fi
     # The win32-g++ mkspec links -lSecur32 -lCrypt32; MinGW names them in lower case.
     mkdir -p links
     ln -sf /usr/x86_64-w64-mingw32/lib/libsecur32.a links/libSecur32.a
     ln -sf /usr/x86_64-w64-mingw32/lib/libcrypt32.a links/libCrypt32.a
     rm -rf build && mkdir build && cd build
-    ../qtbase-everywhere-src-5.15.8/configure -xplatform win32-g++ \
+    "../$src/configure" -xplatform win32-g++ \
         -device-option CROSS_COMPILE=x86_64-w64-mingw32- -prefix "$prefix" \
         -opensource -confirm-license -release -shared -nomake examples -nomake tests \
         -no-opengl -no-dbus -no-icu -no-feature-sql -no-feature-tabletevent \
         -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz \
         -no-openssl -schannel -L "$work/links"
-    # One "make install" builds what is missing and installs; a separate "make" first
-    # compiles most libraries twice.
+    # A lone "make install" never builds the bundled static libraries (libqtpcre2.a,
+    # libqtharfbuzz.a, ...) that Qt5Core.dll and Qt5Gui.dll link: build them first.
+    make qmake_all
+    local lib
+    for lib in src/3rdparty/*/; do
+        if [ -f "$lib/Makefile" ]; then
+            make -C "$lib" -j"$(nproc)"
+        fi
+    done
     make -j"$(nproc)" install
+    # The host qmake is installed unstripped (28 MB).
+    strip "$prefix/bin/qmake"
 }
 
 archive=$(find_archive || true)
