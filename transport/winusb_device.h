@@ -25,6 +25,10 @@ public:
     int writePipe(const uint8_t *bytes, int n) override;
     const UsbDeviceRecord &current() const override { return record_; }
     void cancelRead() override;
+    bool resetWritePipe() override;
+    void interruptRead() override;
+    void abortWrites() override;
+    uint64_t pipeResets() const override { return resets_.load(); }
     QString permissionProblem() const override { return accessProblem_.node; }
     UsbAccessProblem accessProblem() const override { return accessProblem_; }
     void watchArrivals(std::function<void()> onArrival) override;
@@ -51,5 +55,8 @@ private:
 
     std::mutex readMutex_;
     bool readPending_ = false; // guarded by readMutex_
+    bool readInterrupted_ = false; // guarded by readMutex_
     std::atomic<bool> cancelled_ {false};
+    std::atomic<bool> writesAborted_ {false};
+    std::atomic<uint64_t> resets_ {0};
 };

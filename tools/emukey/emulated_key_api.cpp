@@ -176,6 +176,13 @@ bool EmulatedKey::waitForReadPending(int timeoutMs) const
                                [&] { return !d->parkedIn.empty(); });
 }
 
+void EmulatedKey::setStallOut(bool stall, bool clearedByHost)
+{
+    std::lock_guard<std::mutex> guard(d->mutex);
+    d->stallOut = stall;
+    d->stallOutClearable = clearedByHost;
+}
+
 void EmulatedKey::setStallIn(bool stall)
 {
     std::lock_guard<std::mutex> guard(d->mutex);

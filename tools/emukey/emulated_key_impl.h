@@ -88,6 +88,8 @@ struct EmulatedKey::Impl
     mutable std::condition_variable changed;
     bool isPlugged = false;
     bool stallIn = false;
+    bool stallOut = false;
+    bool stallOutClearable = true;
     bool failing = false;
     bool echo = false;
     bool lastReapEmpty = false;
