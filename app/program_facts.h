@@ -29,6 +29,7 @@ struct ProgramFacts
     QString serviceEndpoint; // empty until the key names it
     QString relayEndpoint;
     QString packingLog;
+    QString linkFigures; // the key link's own figures since start, one per line
 };
 
 ProgramFacts collectFacts(cLinker &linker, const usbLink &link);

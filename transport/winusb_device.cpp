@@ -68,11 +68,40 @@ void WinUsbDevice::closeCurrent()
         calls_->freeInterface(auxInterface_);
     if (interface_)
         calls_->freeInterface(interface_);
-    if (file_)
+    if (file_) {
+        calls_->watchRemoval(file_, {});
         calls_->closeHandle(file_);
+    }
     dataInterface_ = auxInterface_ = interface_ = file_ = nullptr;
     path_.clear();
     record_ = UsbDeviceRecord();
+    {
+        std::lock_guard<std::mutex> guard(removalMutex_);
+        fileOpen_ = false;
+    }
+    removalClosed_.notify_all();
+}
+
+void WinUsbDevice::removalRequested()
+{
+    qCInfo(lcUsbLink) << "Windows asks to remove the key (disabled, or its driver updated):"
+                      << "closing it";
+    std::unique_lock<std::mutex> guard(removalMutex_);
+    holdOffUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRemovalHoldOffMs);
+    guard.unlock();
+    // The failed read makes the link close the key and search again.
+    interruptRead();
+    guard.lock();
+    if (!removalClosed_.wait_for(guard, std::chrono::milliseconds(kRemovalCloseWaitMs),
+                                 [this] { return !fileOpen_; }))
+        qCWarning(lcUsbLink) << "the key was not closed in time for its removal;"
+                             << "Windows may ask for a restart";
+}
+
+bool WinUsbDevice::removalHeldOff()
+{
+    std::lock_guard<std::mutex> guard(removalMutex_);
+    return std::chrono::steady_clock::now() < holdOffUntil_;
 }
 
 bool WinUsbDevice::reconnect()
@@ -83,7 +112,8 @@ bool WinUsbDevice::reconnect()
     }
     closeCurrent();
     accessProblem_ = UsbAccessProblem();
-    if (!findDevice() || !openDevice()) {
+    // Reopened while Windows removes it, the key would make Windows ask for a restart.
+    if (!findDevice() || removalHeldOff() || !openDevice()) {
         closeCurrent();
         return false;
     }
@@ -185,6 +215,11 @@ bool WinUsbDevice::openDevice()
                            << opened;
         return false;
     }
+    {
+        std::lock_guard<std::mutex> guard(removalMutex_);
+        fileOpen_ = true;
+    }
+    calls_->watchRemoval(file_, [this] { removalRequested(); });
     if (calls_->initialize(file_, interface_) != kSuccess) {
         interface_ = nullptr;
         return false;
@@ -294,5 +329,16 @@ void WinUsbDevice::cancelRead()
 
 void WinUsbDevice::watchArrivals(std::function<void()> onArrival)
 {
-    calls_->watchArrivals(kKeyInterfaceGuid, std::move(onArrival));
+    if (!onArrival) {
+        calls_->watchArrivals(kKeyInterfaceGuid, {});
+        return;
+    }
+    // A key that arrives ends the wait after a removal (back after its driver update).
+    calls_->watchArrivals(kKeyInterfaceGuid, [this, onArrival = std::move(onArrival)] {
+        {
+            std::lock_guard<std::mutex> guard(removalMutex_);
+            holdOffUntil_ = {};
+        }
+        onArrival();
+    });
 }

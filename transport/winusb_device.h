@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,12 +39,20 @@ public:
     static constexpr uint32_t kWriteTimeoutMs = 2000;
     // Longest device path kept, in UTF-16 units without the terminator.
     static constexpr int kMaxPathLength = 255;
+    // After Windows asked to remove the key, it is not opened again until a
+    // key arrives or this much time has passed (the removal was called off).
+    static constexpr int kRemovalHoldOffMs = 10000;
+    // How long a removal request waits for the link to close the key.
+    static constexpr int kRemovalCloseWaitMs = 3000;
 
 private:
     bool findDevice();
     bool openDevice();
     void takeInterface(winusb::Handle handle, bool first);
     void closeCurrent();
+    // On the watch's thread: closes the key through the link, bounded.
+    void removalRequested();
+    bool removalHeldOff();
 
     std::unique_ptr<winusb::Calls> calls_;
     UsbDeviceRecord record_;
@@ -59,4 +69,9 @@ private:
     std::atomic<bool> cancelled_ {false};
     std::atomic<bool> writesAborted_ {false};
     std::atomic<uint64_t> resets_ {0};
+
+    std::mutex removalMutex_;
+    std::condition_variable removalClosed_;
+    bool fileOpen_ = false; // guarded by removalMutex_
+    std::chrono::steady_clock::time_point holdOffUntil_; // guarded by removalMutex_
 };

@@ -55,6 +55,7 @@ private slots:
     void linkAttachesWhenKeyArrives();
     void linkRecoversOutPipe();
     void linkStopIsBoundedWithKeyTakingNoData();
+    void linkLetsGoWhenWindowsRemovesKey();
 };
 
 void TestWinUsbDevice::opensFirstPresentKey()
@@ -322,6 +323,29 @@ void TestWinUsbDevice::linkStopIsBoundedWithKeyTakingNoData()
     rig.link.reset();
     QVERIFY2(timer.elapsed() < WinUsbDevice::kWriteTimeoutMs,
              qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestWinUsbDevice::linkLetsGoWhenWindowsRemovesKey()
+{
+    LinkRig rig;
+    rig.link->setSearchInterval(20);
+    rig.link->start();
+    QTRY_COMPARE(rig.collector->connections, QList<bool> {true});
+    QVERIFY(rig.fake->waitForPendingRead());
+    QVERIFY(rig.fake->removalWatched());
+
+    // Disabled in Device Manager: the handle is closed before Windows goes on,
+    // and the key, still listed while it goes, is not opened again meanwhile.
+    QVERIFY(rig.fake->queryRemove());
+    QTRY_COMPARE(rig.collector->connections, (QList<bool> {true, false}));
+    const int searches = rig.fake->searchesDone();
+    QTRY_VERIFY(rig.fake->searchesDone() >= searches + 5);
+    QCOMPARE(rig.collector->connections, (QList<bool> {true, false}));
+
+    // Enabled again: it arrives and is used at once.
+    rig.fake->arrive();
+    QTRY_COMPARE(rig.collector->connections, (QList<bool> {true, false, true}));
+    QVERIFY(rig.fake->removalWatched());
 }
 
 QTEST_GUILESS_MAIN(TestWinUsbDevice)

@@ -116,6 +116,27 @@ void FakeWinUsbCalls::arrive()
         onArrival();
 }
 
+bool FakeWinUsbCalls::queryRemove()
+{
+    Handle file = nullptr;
+    std::function<void()> callback;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        file = removalFile_;
+        callback = onQueryRemove_;
+    }
+    if (callback)
+        callback();
+    std::lock_guard<std::mutex> guard(mutex_);
+    return file && !find(file, Kind::File);
+}
+
+bool FakeWinUsbCalls::removalWatched() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return removalFile_ && onQueryRemove_;
+}
+
 QList<QByteArray> FakeWinUsbCalls::writes() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -451,4 +472,13 @@ void FakeWinUsbCalls::watchArrivals(const Guid &guid, std::function<void()> onAr
 {
     std::lock_guard<std::mutex> guard(mutex_);
     onArrival_ = guid == kKeyInterfaceGuid ? std::move(onArrival) : nullptr;
+}
+
+void FakeWinUsbCalls::watchRemoval(Handle file, std::function<void()> onQueryRemove)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    // As Windows: only while the arrival watch's window exists.
+    const bool watching = file && onQueryRemove && onArrival_;
+    removalFile_ = watching ? file : nullptr;
+    onQueryRemove_ = watching ? std::move(onQueryRemove) : nullptr;
 }

@@ -47,6 +47,11 @@ public:
     void haltOut(); // halts bulk OUT: writes fail until the pipe is reset
     void cutNextWrite(uint32_t bytes); // the next write times out after these bytes
     void arrive(); // a device interface of the watched class arrives
+    // Windows asks to remove the key whose handle is watched (disabled in
+    // Device Manager): true when the handle was closed by the time the
+    // notification returned, as Windows needs.
+    bool queryRemove();
+    bool removalWatched() const;
 
     QList<QByteArray> writes() const;
     bool waitForPendingRead() const; // up to 5 s
@@ -87,6 +92,7 @@ public:
     winusb::WinError abortPipe(winusb::Handle iface, uint8_t pipeId) override;
     winusb::WinError resetPipe(winusb::Handle iface, uint8_t pipeId) override;
     void watchArrivals(const winusb::Guid &guid, std::function<void()> onArrival) override;
+    void watchRemoval(winusb::Handle file, std::function<void()> onQueryRemove) override;
 
 private:
     enum class Kind { Set, File, Interface };
@@ -128,4 +134,6 @@ private:
     uint8_t *readBuffer_ = nullptr;
     uint32_t readSize_ = 0;
     std::function<void()> onArrival_;
+    winusb::Handle removalFile_ = nullptr;
+    std::function<void()> onQueryRemove_;
 };
