@@ -160,6 +160,8 @@ void EmulatedKey::Impl::submit(UMockdevIoctlClient *client)
         }
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x01 && stallOut) {
         finish(u, -EPIPE);
+    } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x01 && takesNoData) {
+        parkedOther.push_back(u);
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x01) {
         hostWrote(QByteArray(reinterpret_cast<const char *>(u.buffer()), urb->buffer_length));
         urb->actual_length = urb->buffer_length;

@@ -183,6 +183,12 @@ void EmulatedKey::setStallOut(bool stall, bool clearedByHost)
     d->stallOutClearable = clearedByHost;
 }
 
+void EmulatedKey::setTakesNoData(bool none)
+{
+    std::lock_guard<std::mutex> guard(d->mutex);
+    d->takesNoData = none;
+}
+
 void EmulatedKey::setStallIn(bool stall)
 {
     std::lock_guard<std::mutex> guard(d->mutex);
