@@ -99,7 +99,7 @@ public slots:
     // Queues the framed payload as one transfer; a frame whose length is a
     // multiple of 64 is followed by a one-byte transfer 0x30.
     int send(const uint8_t *buff, int len);
-    // Queues the framed payload as 63-byte pieces, 1 ms apart.
+    // Queues the framed payload as 63-byte pieces, at least 1 ms apart.
     int framedSend(const uint8_t *buff, int len);
 
 signals:

@@ -133,7 +133,7 @@ void TestDesktop::aboutAndDiagnosticsNameTheKeyAndHideSecrets()
     QCOMPARE(QFileInfo(saved.path).absolutePath(), QDir(folder.path()).absolutePath());
     QFile file(saved.path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
+    const QByteArray text = file.readAll().replace("\r\n", "\n"); // Windows' line ends
 
     for (const QByteArray &present :
          {QByteArray("00B0C4A1"), QByteArray("SW 2.4.1"), QByteArray("HW rev C"),
