@@ -7,6 +7,8 @@
 // The pause after each 63-byte piece of a paced frame: at least kMinimumUs,
 // and on every platform close to it. A plain 1 ms sleep lasts a whole timer
 // tick (about 15.6 ms) on Windows unless the process raises the resolution.
+// On Windows a high-resolution waitable timer; where there is none (before
+// Windows 10 1803) the pause yields the processor until 1 ms has passed.
 // wait() is used on one thread at a time; method() from any thread.
 class PiecePause
 {
