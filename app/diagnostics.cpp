@@ -57,7 +57,8 @@ QString diagnosticsText(const ProgramFacts &f, const LogRing::Snapshot &log, con
         << "\n"
         << "Web service:    " << orNone(f.serviceEndpoint) << "\n"
         << "Relay server:   " << orNone(f.relayEndpoint) << "\n"
-        << "\n"
+        << "\nKey link since start:\n"
+        << f.linkFigures << "\n"
         << "Packing log:    " << f.packingLog << "\n";
     const qint64 lines = lineCount(f.packingLog);
     out << "Packing lines:  "

@@ -29,6 +29,32 @@ bool canCreateFilesIn(const QString &folder)
     return probe.open();
 }
 
+QString milliseconds(uint64_t us)
+{
+    return QString::number(double(us) / 1000.0, 'f', 2) + QStringLiteral(" ms");
+}
+
+// Enough for a technician to tell a healthy link at a glance.
+QString describeLink(const usbLink::Figures &f)
+{
+    return QStringLiteral("Frames from key:    %1 (%2 bytes read)\n"
+                          "Frames to key:      %3 (%4 bytes)\n"
+                          "Failed transfers:   %5\n"
+                          "Pipe resets:        %6\n"
+                          "Reconnects:         %7 (%8 after writes kept failing)\n"
+                          "Paced pieces:       %9, pause mean %10, max %11 (%12)\n")
+            .arg(f.framesIn)
+            .arg(f.bytesIn)
+            .arg(f.framesOut)
+            .arg(f.bytesOut)
+            .arg(f.failedTransfers)
+            .arg(f.pipeResets)
+            .arg(f.reconnects)
+            .arg(f.lostOnWrites)
+            .arg(f.pauses)
+            .arg(milliseconds(f.pauseMeanUs), milliseconds(f.pauseMaxUs), f.pacing);
+}
+
 } // namespace
 
 ProgramFacts collectFacts(cLinker &linker, const usbLink &link)
@@ -61,6 +87,7 @@ ProgramFacts collectFacts(cLinker &linker, const usbLink &link)
     f.traceFolderWritable = canCreateFilesIn(QDir::currentPath());
     f.licence = QStringLiteral("Apache License 2.0");
     f.notices = thirdPartyNoticesPath();
+    f.linkFigures = describeLink(link.figures());
     return f;
 }
 

@@ -34,6 +34,7 @@ struct ProgramFacts
     bool traceFolderWritable = false;
     QString licence;
     QString notices; // the third-party notices file, empty when not installed
+    QString linkFigures; // the key link's own figures since start, one per line
 };
 
 // The third-party notices file installed with the program, or empty.

@@ -66,12 +66,16 @@ cLinker::~cLinker()
 
     if (keyNotReady == 0)
         qCDebug(lcLinker) << "Disconnect KEY";
+    // The goodbye goes first: what is still queued for the key is of no use now,
+    // and the whole end is bounded (usbLink::stop).
+    if (usb)
+        usb->writer().discardQueued();
     KMsg bye(MSG_REQUEST);
     bye.add<KTagUInt8>(TAG_DISCONNECT, 0);
     sendMessage(bye);
 
     // The link's thread ends cleanly: its pending read is cancelled and joined,
-    // and what is queued for the key (the goodbye above) is written.
+    // and the goodbye above is written, or given up when the key takes nothing in time.
     if (usb) {
         usb->stop();
         qCDebug(lcLinker) << "usbLink::get()->stop()";

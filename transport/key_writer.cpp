@@ -2,8 +2,7 @@
 
 #include "usb_log.h"
 
-#include <QThread>
-
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -86,6 +85,23 @@ bool KeyWriter::flush(int timeoutMs)
                           [&] { return done_ >= target; });
 }
 
+void KeyWriter::discardQueued()
+{
+    bool roomBack = false;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        while (!queue_.empty()) {
+            release(queue_.front(), roomBack);
+            queue_.pop_front();
+            ++stats_.discarded;
+            ++done_;
+        }
+    }
+    idle_.notify_all();
+    if (roomBack)
+        announceRoom();
+}
+
 KeyWriter::Stats KeyWriter::stats() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -131,9 +147,41 @@ KeyWriter::Outcome KeyWriter::write(const Item &item)
         const Outcome outcome = transfer_(bytes + offset, piece, item.connection);
         if (outcome != Outcome::Written)
             return outcome; // the rest of the frame is of no use to the key
-        QThread::msleep(1);
+        pauseAfterPiece();
     }
     return Outcome::Written;
+}
+
+void KeyWriter::pauseAfterPiece()
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    pause_.wait();
+    const auto us = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+    std::lock_guard<std::mutex> guard(mutex_);
+    ++stats_.pauses;
+    stats_.pauseTotalUs += us;
+    stats_.pauseMaxUs = std::max(stats_.pauseMaxUs, us);
+}
+
+void KeyWriter::release(const Item &item, bool &roomBack)
+{
+    queuedBytes_ -= item.frame.size();
+    if (item.origin == Origin::Relay) {
+        relayPackets_ -= item.packets;
+        if (relayWanted_ && relayPackets_ <= kRelayPackets / 2) {
+            relayWanted_ = false;
+            roomBack = true;
+        }
+    }
+}
+
+void KeyWriter::announceRoom()
+{
+    std::lock_guard<std::mutex> guard(callbackMutex_);
+    if (roomCallback_)
+        roomCallback_();
 }
 
 void KeyWriter::finished(const Item &item, Outcome outcome)
@@ -141,17 +189,11 @@ void KeyWriter::finished(const Item &item, Outcome outcome)
     bool roomBack = false;
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        queuedBytes_ -= item.frame.size();
-        if (item.origin == Origin::Relay) {
-            relayPackets_ -= item.packets;
-            if (relayWanted_ && relayPackets_ <= kRelayPackets / 2) {
-                relayWanted_ = false;
-                roomBack = true;
-            }
-        }
+        release(item, roomBack);
         switch (outcome) {
         case Outcome::Written:
             ++stats_.written;
+            stats_.writtenBytes += static_cast<uint64_t>(item.frame.size());
             break;
         case Outcome::Failed:
             ++stats_.failed;
@@ -168,9 +210,6 @@ void KeyWriter::finished(const Item &item, Outcome outcome)
             return QStringLiteral("write to the key failed: frame of %1 bytes given up")
                     .arg(item.frame.size());
         });
-    if (roomBack) {
-        std::lock_guard<std::mutex> guard(callbackMutex_);
-        if (roomCallback_)
-            roomCallback_();
-    }
+    if (roomBack)
+        announceRoom();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "event_counter.h"
+#include "piece_pause.h"
 
 #include <QByteArray>
 
@@ -13,7 +14,7 @@
 
 // Owns every write to the key. Frames queued from any thread go out on the
 // writer's own thread in the order they were queued, whole or in 63-byte
-// pieces 1 ms apart, so no caller ever waits on the USB pipe.
+// pieces at least 1 ms apart (PiecePause), so no caller ever waits on the USB pipe.
 //
 // What a caller can observe: post() refuses a frame that does not fit the queue
 // (it is dropped, counted and logged at most once a second); the fate of every
@@ -39,6 +40,10 @@ public:
         uint64_t failed = 0; // a transfer failed: the rest of the frame was given up
         uint64_t discarded = 0; // its key was gone, or the writer stopped first
         uint64_t dropped = 0; // refused by post(): the queue was full
+        uint64_t writtenBytes = 0; // of the frames written
+        uint64_t pauses = 0; // pauses after paced pieces, as measured
+        uint64_t pauseTotalUs = 0;
+        uint64_t pauseMaxUs = 0;
     };
 
     static constexpr int kPieceSize = 63;
@@ -67,7 +72,13 @@ public:
     // False on time-out. Not for the GUI thread.
     bool flush(int timeoutMs);
 
+    // Gives up every frame still queued (counted as discarded); a write in
+    // flight goes on. For the end of the session, before its last message.
+    void discardQueued();
+
     Stats stats() const;
+    // How paced pieces are kept apart, for the diagnostics.
+    QString pacingMethod() const { return pause_.method(); }
 
 private:
     struct Item
@@ -81,7 +92,11 @@ private:
 
     void run();
     Outcome write(const Item &item);
+    void pauseAfterPiece();
     void finished(const Item &item, Outcome outcome);
+    // Takes a frame off the queue's counts; roomBack when the relay may queue again.
+    void release(const Item &item, bool &roomBack);
+    void announceRoom();
 
     Transfer transfer_;
     mutable std::mutex mutex_;
@@ -99,5 +114,6 @@ private:
     std::function<void()> roomCallback_;
     EventCounter drops_;
     EventCounter failures_;
+    PiecePause pause_; // the writer's thread alone waits on it
     std::thread thread_; // last: starts after everything above exists
 };

@@ -8,9 +8,11 @@
 
 #include <sys/time.h>
 
+#include <utility>
+
 namespace {
 
-void LIBUSB_CALL readDone(libusb_transfer *transfer)
+void LIBUSB_CALL transferDone(libusb_transfer *transfer)
 {
     *static_cast<int *>(transfer->user_data) = 1;
 }
@@ -75,6 +77,10 @@ void LibusbDevice::closeCurrent()
 
 bool LibusbDevice::reconnect()
 {
+    {
+        std::lock_guard<std::mutex> guard(readMutex_);
+        readInterrupted_ = false; // meant for the key being replaced
+    }
     closeCurrent();
     accessProblem_ = UsbAccessProblem();
     if (!ctx_)
@@ -191,59 +197,102 @@ int LibusbDevice::readPipe(uint8_t *buf, int capacity)
     if (!transfer)
         return -1;
     int completed = 0;
-    libusb_fill_bulk_transfer(transfer, handle_, record_.bulkIn, buf, capacity, readDone,
+    libusb_fill_bulk_transfer(transfer, handle_, record_.bulkIn, buf, capacity, transferDone,
                               &completed, 0);
     {
         std::lock_guard<std::mutex> guard(readMutex_);
-        if (cancelled_.load() || libusb_submit_transfer(transfer) != 0) {
+        if (cancelled_.load() || std::exchange(readInterrupted_, false)
+            || libusb_submit_transfer(transfer) != 0) {
             libusb_free_transfer(transfer);
             return -1;
         }
         readTransfer_ = transfer;
     }
-    // The transfer has no time-out; waking up now and then only lets a
-    // cancelled transfer be noticed even when nothing else happens.
-    bool gaveUp = false;
-    while (!completed) {
-        timeval tv {0, 100 * 1000};
-        const int rc = libusb_handle_events_timeout_completed(ctx_, &tv, &completed);
-        if (rc != 0 && rc != LIBUSB_ERROR_INTERRUPTED && !gaveUp) {
-            std::lock_guard<std::mutex> guard(readMutex_);
-            libusb_cancel_transfer(transfer);
-            gaveUp = true;
-        }
-    }
+    const int status = awaitTransfer(transfer, completed);
+    bool interrupted = false;
     {
         std::lock_guard<std::mutex> guard(readMutex_);
         readTransfer_ = nullptr;
+        interrupted = std::exchange(readInterrupted_, false);
     }
     int result = -1;
-    switch (transfer->status) {
-    case LIBUSB_TRANSFER_COMPLETED:
+    if (interrupted) {
+        // The key is treated as lost: what came is of no use any more.
+    } else if (status == LIBUSB_TRANSFER_COMPLETED) {
         result = transfer->actual_length;
-        break;
-    case LIBUSB_TRANSFER_STALL:
+    } else if (status == LIBUSB_TRANSFER_STALL) {
         // A halted pipe is not a lost key: clear it and let the caller read again.
-        if (libusb_clear_halt(handle_, record_.bulkIn) == 0)
+        if (libusb_clear_halt(handle_, record_.bulkIn) == 0) {
+            ++resets_;
             result = 0;
-        break;
-    default:
-        break;
+        }
     }
     libusb_free_transfer(transfer);
     return result;
 }
 
+int LibusbDevice::awaitTransfer(libusb_transfer *transfer, int &completed)
+{
+    // Waking up now and then only lets a cancelled transfer be noticed even
+    // when nothing else happens.
+    bool gaveUp = false;
+    while (!completed) {
+        timeval tv {0, 100 * 1000};
+        const int rc = libusb_handle_events_timeout_completed(ctx_, &tv, &completed);
+        if (rc != 0 && rc != LIBUSB_ERROR_INTERRUPTED && !gaveUp) {
+            libusb_cancel_transfer(transfer);
+            gaveUp = true;
+        }
+    }
+    return transfer->status;
+}
+
 int LibusbDevice::writePipe(const uint8_t *bytes, int n)
 {
-    if (!handle_ || n < 0)
+    if (!handle_ || n < 0 || (n > 0 && !bytes))
         return -1;
-    int transferred = 0;
-    const int rc = libusb_bulk_transfer(handle_, record_.bulkOut, const_cast<uint8_t *>(bytes), n,
-                                        &transferred, kWriteTimeoutMs);
-    if (rc != 0)
+    libusb_transfer *transfer = libusb_alloc_transfer(0);
+    if (!transfer)
         return -1;
-    return transferred;
+    int completed = 0;
+    libusb_fill_bulk_transfer(transfer, handle_, record_.bulkOut, const_cast<uint8_t *>(bytes), n,
+                              transferDone, &completed, kWriteTimeoutMs);
+    {
+        // Submitted under the lock, so abortWrites() either stops it from
+        // starting or cancels it once it runs.
+        std::lock_guard<std::mutex> guard(writeMutex_);
+        if (writesAborted_ || libusb_submit_transfer(transfer) != 0) {
+            libusb_free_transfer(transfer);
+            return -1;
+        }
+        writeTransfer_ = transfer;
+    }
+    const int status = awaitTransfer(transfer, completed);
+    {
+        std::lock_guard<std::mutex> guard(writeMutex_);
+        writeTransfer_ = nullptr;
+    }
+    // A time-out may come after part of the data went out: the write failed all the same.
+    const int result = status == LIBUSB_TRANSFER_COMPLETED ? transfer->actual_length : -1;
+    if (result < 0)
+        qCDebug(lcUsbLink) << Q_FUNC_INFO << "write of" << n << "bytes failed, status" << status
+                           << "after" << transfer->actual_length << "bytes";
+    libusb_free_transfer(transfer);
+    return result;
+}
+
+bool LibusbDevice::resetWritePipe()
+{
+    {
+        std::lock_guard<std::mutex> guard(writeMutex_);
+        if (!handle_ || writesAborted_)
+            return false;
+    }
+    // Clears a halt and the data toggle on both sides.
+    if (libusb_clear_halt(handle_, record_.bulkOut) != 0)
+        return false;
+    ++resets_;
+    return true;
 }
 
 void LibusbDevice::cancelRead()
@@ -252,6 +301,22 @@ void LibusbDevice::cancelRead()
     cancelled_.store(true);
     if (readTransfer_)
         libusb_cancel_transfer(readTransfer_);
+}
+
+void LibusbDevice::interruptRead()
+{
+    std::lock_guard<std::mutex> guard(readMutex_);
+    readInterrupted_ = true;
+    if (readTransfer_)
+        libusb_cancel_transfer(readTransfer_);
+}
+
+void LibusbDevice::abortWrites()
+{
+    std::lock_guard<std::mutex> guard(writeMutex_);
+    writesAborted_ = true;
+    if (writeTransfer_)
+        libusb_cancel_transfer(writeTransfer_);
 }
 
 std::unique_ptr<UsbDevice> makeSystemUsbDevice()

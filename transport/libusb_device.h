@@ -31,6 +31,10 @@ public:
     int writePipe(const uint8_t *bytes, int n) override;
     const UsbDeviceRecord &current() const override { return record_; }
     void cancelRead() override;
+    bool resetWritePipe() override;
+    void interruptRead() override;
+    void abortWrites() override;
+    uint64_t pipeResets() const override { return resets_.load(); }
     QString permissionProblem() const override { return accessProblem_.node; }
     UsbAccessProblem accessProblem() const override { return accessProblem_; }
 
@@ -54,5 +58,14 @@ private:
 
     std::mutex readMutex_;
     libusb_transfer *readTransfer_ = nullptr; // guarded by readMutex_
+    bool readInterrupted_ = false; // guarded by readMutex_
     std::atomic<bool> cancelled_ {false};
+
+    // Ends a transfer that is under way, waiting for events; returns its status.
+    int awaitTransfer(libusb_transfer *transfer, int &completed);
+
+    std::mutex writeMutex_;
+    libusb_transfer *writeTransfer_ = nullptr; // guarded by writeMutex_
+    bool writesAborted_ = false; // guarded by writeMutex_
+    std::atomic<uint64_t> resets_ {0};
 };

@@ -63,6 +63,22 @@ public:
     // final stop only: it cannot be undone. Thread-safe.
     virtual void cancelRead() = 0;
 
+    // After a failed write: clears a halt on bulk OUT and resynchronises the
+    // pipe, so the next write can go through. True when the reset was done.
+    // Called where writes are (never during reconnect()).
+    virtual bool resetWritePipe() { return false; }
+
+    // Makes the pending read, or the next one when none is pending, fail (-1);
+    // later reads work again. The link then treats the key as lost. Thread-safe.
+    virtual void interruptRead() { }
+
+    // Ends a write in flight and makes every later write fail at once. For the
+    // final stop only, when its time is up. Thread-safe, but not during reconnect().
+    virtual void abortWrites() { }
+
+    // Pipe resets done so far (a halted IN pipe cleared by a read, OUT by resetWritePipe()).
+    virtual uint64_t pipeResets() const { return 0; }
+
     // Device node of a key that was found but could not be opened for lack
     // of permission during the latest reconnect(); empty otherwise.
     virtual QString permissionProblem() const { return {}; }

@@ -4,13 +4,22 @@
 #include "system_usb_device.h"
 #include "usb_log.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcUsbLink, "usb_link")
 
 namespace {
 constexpr int kReadBufferSize = 1024;
-constexpr unsigned long kJoinTimeoutMs = 2000;
+// What an aborted write needs to end, once the stop's time is up.
+constexpr int kAbortGraceMs = 200;
+
+int msLeft(const QDeadlineTimer &deadline)
+{
+    return static_cast<int>(std::max<qint64>(0, deadline.remainingTime()));
+}
 
 usbLink *g_instance = nullptr;
 QMutex g_instanceMutex;
@@ -76,8 +85,9 @@ void usbLink::setPayloadTap(PayloadTap tap)
     tap_ = std::move(tap);
 }
 
-void usbLink::stop()
+void usbLink::stop(int budgetMs)
 {
+    const QDeadlineTimer deadline(budgetMs);
     stopping_.store(true);
     requestInterruption();
     {
@@ -86,7 +96,7 @@ void usbLink::stop()
     }
     if (device_)
         device_->cancelRead();
-    if (isRunning() && !wait(kJoinTimeoutMs))
+    if (isRunning() && !wait(deadline))
         qCWarning(lcUsbLink) << Q_FUNC_INFO << "link thread did not stop in time";
     // A thread that never stops would crash the program at exit; wait it out.
     if (isRunning())
@@ -94,9 +104,34 @@ void usbLink::stop()
     // After the join, so the thread cannot start the watch again.
     if (device_)
         device_->watchArrivals({});
-    // The last messages (the linker's goodbye) go out before the caller goes on.
-    if (!writer_->flush(KeyWriter::kDrainMs))
-        qCWarning(lcUsbLink) << Q_FUNC_INFO << "frames for the key still queued";
+    // The last messages (the linker's goodbye) go out before the caller goes on,
+    // as far as the time allows; a key that takes nothing does not hold it up.
+    if (writer_->flush(msLeft(deadline)))
+        return;
+    qCWarning(lcUsbLink) << Q_FUNC_INFO << "the key took no data in time: frames given up";
+    writer_->discardQueued();
+    if (device_)
+        device_->abortWrites();
+    writer_->flush(kAbortGraceMs);
+}
+
+usbLink::Figures usbLink::figures() const
+{
+    Figures f;
+    const KeyWriter::Stats w = writer_->stats();
+    f.framesIn = framesIn_.load();
+    f.bytesIn = bytesIn_.load();
+    f.framesOut = w.written;
+    f.bytesOut = w.writtenBytes;
+    f.failedTransfers = failedTransfers_.load();
+    f.pipeResets = device_ ? device_->pipeResets() : 0;
+    f.reconnects = std::max<uint64_t>(attachments_.load(), 1) - 1;
+    f.lostOnWrites = lostOnWrites_.load();
+    f.pauses = w.pauses;
+    f.pauseMeanUs = w.pauses ? w.pauseTotalUs / w.pauses : 0;
+    f.pauseMaxUs = w.pauseMaxUs;
+    f.pacing = writer_->pacingMethod();
+    return f;
 }
 
 void usbLink::wakeSearch()
@@ -126,6 +161,7 @@ bool usbLink::tryAttach()
         if (opened) {
             connection_.fetch_add(1);
             connected_.store(1);
+            ++attachments_;
         }
     }
     {
@@ -161,8 +197,11 @@ void usbLink::run()
         if (isInterruptionRequested())
             break;
         if (count > 0) {
-            for (const QByteArray &payload : assembler_.feed(readBuffer, count))
+            bytesIn_ += static_cast<uint64_t>(count);
+            for (const QByteArray &payload : assembler_.feed(readBuffer, count)) {
+                ++framesIn_;
                 deliver(payload);
+            }
         } else if (count < 0) {
             // No lock: a write stuck on the old key must not hold up the report;
             // the record is only replaced by the next search, which takes it.
@@ -219,6 +258,37 @@ KeyWriter::Outcome usbLink::transfer(const uint8_t *bytes, int n, uint64_t conne
     QMutexLocker guard(&lock_);
     if (!attached())
         return KeyWriter::Outcome::Gone;
-    return device_->writePipe(bytes, n) == n ? KeyWriter::Outcome::Written
-                                             : KeyWriter::Outcome::Failed;
+    if (connection != lastConnection_) {
+        lastConnection_ = connection;
+        failedInRow_ = 0;
+    }
+    if (device_->writePipe(bytes, n) == n) {
+        failedInRow_ = 0;
+        return KeyWriter::Outcome::Written;
+    }
+    writeFailed();
+    return KeyWriter::Outcome::Failed;
+}
+
+void usbLink::writeFailed()
+{
+    ++failedTransfers_;
+    if (stopping_.load())
+        return;
+    // A stalled or timed-out OUT pipe fails every later write until it is reset.
+    const bool reset = device_->resetWritePipe();
+    if (++failedInRow_ < kFailedWritesBeforeLost) {
+        qCDebug(lcUsbLink) << Q_FUNC_INFO << "write failed;"
+                           << (reset ? "OUT pipe reset" : "OUT pipe not reset");
+        return;
+    }
+    // Reads may still work, but no command reaches the key: give it up and
+    // search again, so the operator sees it gone instead of a live dashboard.
+    failedInRow_ = 0;
+    ++lostOnWrites_;
+    qCWarning(lcUsbLink).noquote()
+            << QStringLiteral("%1 writes to the key failed in a row: key treated as lost, "
+                              "searching for it again")
+                       .arg(kFailedWritesBeforeLost);
+    device_->interruptRead();
 }

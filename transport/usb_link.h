@@ -48,10 +48,35 @@ public:
     // Both answer at once, also while a search is running.
     UsbAccessProblem accessProblem() const;
 
-    // Ends the thread cleanly: unblocks a pending read and joins (bounded), then
-    // waits (bounded) until what was queued for the key is written. Sends keep
-    // working until the object is destroyed.
-    void stop();
+    // Ends the thread cleanly within budgetMs in all: unblocks a pending read
+    // and joins, then waits until what was queued for the key is written; a
+    // write still under way when the time is up is aborted and the rest given
+    // up. Sends keep working until the object is destroyed (a key that takes
+    // no data fails them at once after an abort).
+    void stop(int budgetMs = kStopBudgetMs);
+    static constexpr int kStopBudgetMs = 2000;
+
+    // The link's own figures since start, for the diagnostics.
+    struct Figures
+    {
+        uint64_t framesIn = 0; // good frames from the key
+        uint64_t bytesIn = 0; // every byte read
+        uint64_t framesOut = 0; // frames written whole
+        uint64_t bytesOut = 0; // their bytes
+        uint64_t failedTransfers = 0; // writes to the key that failed
+        uint64_t pipeResets = 0; // halted or failed pipes reset
+        uint64_t reconnects = 0; // attachments after the first
+        uint64_t lostOnWrites = 0; // of them: the key was given up because writes kept failing
+        uint64_t pauses = 0; // pauses after paced pieces
+        uint64_t pauseMeanUs = 0;
+        uint64_t pauseMaxUs = 0;
+        QString pacing; // how paced pieces are kept apart
+    };
+    Figures figures() const;
+
+    // Failed writes in a row after which the key is treated as lost and
+    // searched for again, although reads still work.
+    static constexpr int kFailedWritesBeforeLost = 3;
 
     // Runs the next search for the key at once instead of at the end of the
     // interval (a key was just plugged in). Thread-safe.
@@ -74,7 +99,7 @@ public slots:
     // Queues the framed payload as one transfer; a frame whose length is a
     // multiple of 64 is followed by a one-byte transfer 0x30.
     int send(const uint8_t *buff, int len);
-    // Queues the framed payload as 63-byte pieces, 1 ms apart.
+    // Queues the framed payload as 63-byte pieces, at least 1 ms apart.
     int framedSend(const uint8_t *buff, int len);
 
 signals:
@@ -93,7 +118,17 @@ private:
     void deliver(const QByteArray &payload);
     KeyWriter::Outcome transfer(const uint8_t *bytes, int n, uint64_t connection);
 
+    void writeFailed();
+
     std::unique_ptr<UsbDevice> device_;
+    // Figures; failedInRow_ is the writer's alone.
+    std::atomic<uint64_t> framesIn_ {0};
+    std::atomic<uint64_t> bytesIn_ {0};
+    std::atomic<uint64_t> failedTransfers_ {0};
+    std::atomic<uint64_t> attachments_ {0};
+    std::atomic<uint64_t> lostOnWrites_ {0};
+    int failedInRow_ = 0;
+    uint64_t lastConnection_ = 0;
     FrameAssembler assembler_;
     std::atomic<int> connected_ {0};
     std::atomic<uint64_t> connection_ {0}; // counts attachments; a write names the one it is for

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 // The SetupAPI, WinUSB and kernel calls the Windows device layer makes, behind
 // an interface so its logic also builds and runs where windows.h does not
@@ -146,6 +147,17 @@ public:
     // Calls onArrival, from a thread of its own, whenever a device interface
     // of the class arrives. An empty function ends the watch (joined on return).
     virtual void watchArrivals(const Guid &guid, std::function<void()> onArrival) = 0;
+
+    // RegisterDeviceNotification for the handle file (DBT_DEVTYP_HANDLE) on the
+    // arrival watch's window: onQueryRemove runs on the watch's thread when
+    // Windows asks to remove the device (DBT_DEVICEQUERYREMOVE: disabled in
+    // Device Manager, driver update); the handle must be closed before it
+    // returns. A null file or empty function ends it. Only while the arrival
+    // watch runs.
+    virtual void watchRemoval(Handle file, std::function<void()> onQueryRemove) = 0;
 };
+
+// Windows' own calls (only where windows.h exists).
+std::unique_ptr<Calls> makeSystemCalls();
 
 } // namespace winusb

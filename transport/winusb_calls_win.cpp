@@ -76,6 +76,7 @@ public:
 
     void stop()
     {
+        watchRemoval(nullptr, {});
         if (!thread_.joinable())
             return;
         if (window_)
@@ -87,7 +88,45 @@ public:
 
     static constexpr const wchar_t *kWindowClass = L"BoxwrightKeyArrivals";
 
+    // Any thread; the window must exist (the watch runs).
+    void watchRemoval(HANDLE file, std::function<void()> onQueryRemove)
+    {
+        std::lock_guard<std::mutex> guard(removalMutex_);
+        if (removalRegistration_)
+            UnregisterDeviceNotification(removalRegistration_);
+        removalRegistration_ = nullptr;
+        removalFile_ = nullptr;
+        onQueryRemove_ = nullptr;
+        if (!file || !onQueryRemove || !window_)
+            return;
+        DEV_BROADCAST_HANDLE filter {};
+        filter.dbch_size = sizeof filter;
+        filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        filter.dbch_handle = file;
+        removalRegistration_
+                = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        if (!removalRegistration_)
+            qCWarning(lcUsbLink) << Q_FUNC_INFO << "removal of the key not notified, error"
+                                 << GetLastError()
+                                 << "- disabling it in Device Manager may ask for a restart";
+        removalFile_ = file;
+        onQueryRemove_ = std::move(onQueryRemove);
+    }
+
 private:
+    void queryRemove(HANDLE file)
+    {
+        std::function<void()> callback;
+        {
+            std::lock_guard<std::mutex> guard(removalMutex_);
+            if (file && file == removalFile_)
+                callback = onQueryRemove_;
+        }
+        // Outside the lock: the callback closes the handle, which ends the watch of it.
+        if (callback)
+            callback();
+    }
+
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     {
         auto *self = reinterpret_cast<ArrivalWatch *>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -102,6 +141,13 @@ private:
         if (message == WM_DESTROY) {
             PostQuitMessage(0);
             return 0;
+        }
+        if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEQUERYREMOVE && self && lParam) {
+            const auto *header = reinterpret_cast<const DEV_BROADCAST_HDR *>(lParam);
+            if (header->dbch_devicetype == DBT_DEVTYP_HANDLE)
+                self->queryRemove(
+                        reinterpret_cast<const DEV_BROADCAST_HANDLE *>(lParam)->dbch_handle);
+            return TRUE; // the removal may go on
         }
         if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEARRIVAL && self && lParam) {
             const auto *header = reinterpret_cast<const DEV_BROADCAST_HDR *>(lParam);
@@ -154,6 +200,10 @@ private:
     std::thread thread_;
     HWND window_ = nullptr;
     HDEVNOTIFY registration_ = nullptr; // used on the watch thread only
+    std::mutex removalMutex_;
+    HDEVNOTIFY removalRegistration_ = nullptr; // guarded by removalMutex_
+    HANDLE removalFile_ = nullptr; // guarded by removalMutex_
+    std::function<void()> onQueryRemove_; // guarded by removalMutex_
 };
 
 class SystemCalls : public Calls
@@ -328,6 +378,12 @@ public:
         arrivals_.start(toGuid(guid), std::move(onArrival));
     }
 
+    void watchRemoval(Handle file, std::function<void()> onQueryRemove) override
+    {
+        std::lock_guard<std::mutex> guard(watchMutex_);
+        arrivals_.watchRemoval(file, std::move(onQueryRemove));
+    }
+
 private:
     HANDLE readEvent_ = nullptr;
     OVERLAPPED read_ {}; // the one read in flight
@@ -342,7 +398,12 @@ QString usbStackDescription()
     return QStringLiteral("WinUSB");
 }
 
+std::unique_ptr<Calls> winusb::makeSystemCalls()
+{
+    return std::make_unique<SystemCalls>();
+}
+
 std::unique_ptr<UsbDevice> makeSystemUsbDevice()
 {
-    return std::make_unique<WinUsbDevice>(std::make_unique<SystemCalls>());
+    return std::make_unique<WinUsbDevice>(makeSystemCalls());
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace winusb;
 
@@ -67,18 +68,52 @@ void WinUsbDevice::closeCurrent()
         calls_->freeInterface(auxInterface_);
     if (interface_)
         calls_->freeInterface(interface_);
-    if (file_)
+    if (file_) {
+        calls_->watchRemoval(file_, {});
         calls_->closeHandle(file_);
+    }
     dataInterface_ = auxInterface_ = interface_ = file_ = nullptr;
     path_.clear();
     record_ = UsbDeviceRecord();
+    {
+        std::lock_guard<std::mutex> guard(removalMutex_);
+        fileOpen_ = false;
+    }
+    removalClosed_.notify_all();
+}
+
+void WinUsbDevice::removalRequested()
+{
+    qCInfo(lcUsbLink) << "Windows asks to remove the key (disabled, or its driver updated):"
+                      << "closing it";
+    std::unique_lock<std::mutex> guard(removalMutex_);
+    holdOffUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRemovalHoldOffMs);
+    guard.unlock();
+    // The failed read makes the link close the key and search again.
+    interruptRead();
+    guard.lock();
+    if (!removalClosed_.wait_for(guard, std::chrono::milliseconds(kRemovalCloseWaitMs),
+                                 [this] { return !fileOpen_; }))
+        qCWarning(lcUsbLink) << "the key was not closed in time for its removal;"
+                             << "Windows may ask for a restart";
+}
+
+bool WinUsbDevice::removalHeldOff()
+{
+    std::lock_guard<std::mutex> guard(removalMutex_);
+    return std::chrono::steady_clock::now() < holdOffUntil_;
 }
 
 bool WinUsbDevice::reconnect()
 {
+    {
+        std::lock_guard<std::mutex> guard(readMutex_);
+        readInterrupted_ = false; // meant for the key being replaced
+    }
     closeCurrent();
     accessProblem_ = UsbAccessProblem();
-    if (!findDevice() || !openDevice()) {
+    // Reopened while Windows removes it, the key would make Windows ask for a restart.
+    if (!findDevice() || removalHeldOff() || !openDevice()) {
         closeCurrent();
         return false;
     }
@@ -180,6 +215,11 @@ bool WinUsbDevice::openDevice()
                            << opened;
         return false;
     }
+    {
+        std::lock_guard<std::mutex> guard(removalMutex_);
+        fileOpen_ = true;
+    }
+    calls_->watchRemoval(file_, [this] { removalRequested(); });
     if (calls_->initialize(file_, interface_) != kSuccess) {
         interface_ = nullptr;
         return false;
@@ -212,7 +252,7 @@ int WinUsbDevice::readPipe(uint8_t *buf, int capacity)
         // Started under the lock, so cancelRead() either stops it from
         // starting or aborts it once it runs.
         std::lock_guard<std::mutex> guard(readMutex_);
-        if (cancelled_.load())
+        if (cancelled_.load() || std::exchange(readInterrupted_, false))
             return -1;
         result = calls_->startRead(dataInterface_, record_.bulkIn, buf,
                                    static_cast<uint32_t>(capacity));
@@ -223,26 +263,60 @@ int WinUsbDevice::readPipe(uint8_t *buf, int capacity)
         result = calls_->finishRead(dataInterface_, transferred);
         std::lock_guard<std::mutex> guard(readMutex_);
         readPending_ = false;
+        if (std::exchange(readInterrupted_, false))
+            return -1;
     }
     if (result == kSuccess)
         return static_cast<int>(std::min(transferred, static_cast<uint32_t>(capacity)));
     // A halted pipe is not a lost key: reset it and let the caller read again.
     if (result == kErrorGenFailure && !cancelled_.load()
-        && calls_->resetPipe(dataInterface_, record_.bulkIn) == kSuccess)
+        && calls_->resetPipe(dataInterface_, record_.bulkIn) == kSuccess) {
+        ++resets_;
         return 0;
+    }
     return -1;
 }
 
 int WinUsbDevice::writePipe(const uint8_t *bytes, int n)
 {
-    if (!record_.opened || n < 0 || (n > 0 && !bytes))
+    if (!record_.opened || n < 0 || (n > 0 && !bytes) || writesAborted_.load())
         return -1;
     uint32_t transferred = 0;
-    if (calls_->writePipe(dataInterface_, record_.bulkOut, bytes, static_cast<uint32_t>(n),
-                          transferred)
-        != kSuccess)
+    const WinError result = calls_->writePipe(dataInterface_, record_.bulkOut, bytes,
+                                              static_cast<uint32_t>(n), transferred);
+    // A time-out may come after part of the data went out: the write failed all the same.
+    if (result != kSuccess) {
+        qCDebug(lcUsbLink) << Q_FUNC_INFO << "write of" << n << "bytes failed, error" << result
+                           << "after" << transferred << "bytes";
         return -1;
+    }
     return static_cast<int>(std::min(transferred, static_cast<uint32_t>(n)));
+}
+
+bool WinUsbDevice::resetWritePipe()
+{
+    if (!record_.opened || writesAborted_.load())
+        return false;
+    // Clears a halt and the data toggle; a transfer the time-out cut short is gone.
+    if (calls_->resetPipe(dataInterface_, record_.bulkOut) != kSuccess)
+        return false;
+    ++resets_;
+    return true;
+}
+
+void WinUsbDevice::interruptRead()
+{
+    std::lock_guard<std::mutex> guard(readMutex_);
+    readInterrupted_ = true;
+    if (readPending_)
+        calls_->abortPipe(dataInterface_, record_.bulkIn);
+}
+
+void WinUsbDevice::abortWrites()
+{
+    writesAborted_.store(true);
+    if (record_.opened)
+        calls_->abortPipe(dataInterface_, record_.bulkOut);
 }
 
 void WinUsbDevice::cancelRead()
@@ -255,5 +329,16 @@ void WinUsbDevice::cancelRead()
 
 void WinUsbDevice::watchArrivals(std::function<void()> onArrival)
 {
-    calls_->watchArrivals(kKeyInterfaceGuid, std::move(onArrival));
+    if (!onArrival) {
+        calls_->watchArrivals(kKeyInterfaceGuid, {});
+        return;
+    }
+    // A key that arrives ends the wait after a removal (back after its driver update).
+    calls_->watchArrivals(kKeyInterfaceGuid, [this, onArrival = std::move(onArrival)] {
+        {
+            std::lock_guard<std::mutex> guard(removalMutex_);
+            holdOffUntil_ = {};
+        }
+        onArrival();
+    });
 }

@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +27,10 @@ public:
     int writePipe(const uint8_t *bytes, int n) override;
     const UsbDeviceRecord &current() const override { return record_; }
     void cancelRead() override;
+    bool resetWritePipe() override;
+    void interruptRead() override;
+    void abortWrites() override;
+    uint64_t pipeResets() const override { return resets_.load(); }
     QString permissionProblem() const override { return accessProblem_.node; }
     UsbAccessProblem accessProblem() const override { return accessProblem_; }
     void watchArrivals(std::function<void()> onArrival) override;
@@ -33,12 +39,20 @@ public:
     static constexpr uint32_t kWriteTimeoutMs = 2000;
     // Longest device path kept, in UTF-16 units without the terminator.
     static constexpr int kMaxPathLength = 255;
+    // After Windows asked to remove the key, it is not opened again until a
+    // key arrives or this much time has passed (the removal was called off).
+    static constexpr int kRemovalHoldOffMs = 10000;
+    // How long a removal request waits for the link to close the key.
+    static constexpr int kRemovalCloseWaitMs = 3000;
 
 private:
     bool findDevice();
     bool openDevice();
     void takeInterface(winusb::Handle handle, bool first);
     void closeCurrent();
+    // On the watch's thread: closes the key through the link, bounded.
+    void removalRequested();
+    bool removalHeldOff();
 
     std::unique_ptr<winusb::Calls> calls_;
     UsbDeviceRecord record_;
@@ -51,5 +65,13 @@ private:
 
     std::mutex readMutex_;
     bool readPending_ = false; // guarded by readMutex_
+    bool readInterrupted_ = false; // guarded by readMutex_
     std::atomic<bool> cancelled_ {false};
+    std::atomic<bool> writesAborted_ {false};
+    std::atomic<uint64_t> resets_ {0};
+
+    std::mutex removalMutex_;
+    std::condition_variable removalClosed_;
+    bool fileOpen_ = false; // guarded by removalMutex_
+    std::chrono::steady_clock::time_point holdOffUntil_; // guarded by removalMutex_
 };

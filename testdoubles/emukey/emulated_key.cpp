@@ -106,6 +106,8 @@ void EmulatedKey::Impl::clearHalt(UMockdevIoctlClient *client)
     std::lock_guard<std::mutex> guard(mutex);
     if (endpoint == 0x81)
         stallIn = false;
+    if (endpoint == 0x01 && stallOutClearable)
+        stallOut = false;
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
@@ -156,6 +158,10 @@ void EmulatedKey::Impl::submit(UMockdevIoctlClient *client)
             urb->actual_length = n;
             finish(u, 0);
         }
+    } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x01 && stallOut) {
+        finish(u, -EPIPE);
+    } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x01 && takesNoData) {
+        parkedOther.push_back(u);
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == 0x01) {
         hostWrote(QByteArray(reinterpret_cast<const char *>(u.buffer()), urb->buffer_length));
         urb->actual_length = urb->buffer_length;

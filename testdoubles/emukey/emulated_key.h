@@ -106,6 +106,12 @@ public:
     // Halts bulk IN: pending and new IN transfers stall until the host clears
     // the halt (as a real endpoint does), or until called with false.
     void setStallIn(bool stall);
+    // Halts bulk OUT: new OUT transfers stall until the host clears the halt
+    // (or, when clearedByHost is false, until called with false).
+    void setStallOut(bool stall, bool clearedByHost = true);
+    // While set, bulk OUT takes nothing (NAKs): a new OUT transfer waits until
+    // the host cancels it (its time-out) or the key is unplugged.
+    void setTakesNoData(bool none);
     // Every new transfer and control request fails with an I/O error.
     void setFailing(bool fail);
 

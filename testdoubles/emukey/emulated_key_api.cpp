@@ -176,6 +176,19 @@ bool EmulatedKey::waitForReadPending(int timeoutMs) const
                                [&] { return !d->parkedIn.empty(); });
 }
 
+void EmulatedKey::setStallOut(bool stall, bool clearedByHost)
+{
+    std::lock_guard<std::mutex> guard(d->mutex);
+    d->stallOut = stall;
+    d->stallOutClearable = clearedByHost;
+}
+
+void EmulatedKey::setTakesNoData(bool none)
+{
+    std::lock_guard<std::mutex> guard(d->mutex);
+    d->takesNoData = none;
+}
+
 void EmulatedKey::setStallIn(bool stall)
 {
     std::lock_guard<std::mutex> guard(d->mutex);

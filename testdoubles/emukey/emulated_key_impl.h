@@ -88,13 +88,17 @@ struct EmulatedKey::Impl
     mutable std::condition_variable changed;
     bool isPlugged = false;
     bool stallIn = false;
+    bool stallOut = false;
+    bool stallOutClearable = true;
+    bool takesNoData = false;
     bool failing = false;
     bool echo = false;
     bool lastReapEmpty = false;
     quint64 requests = 0;
     std::deque<QByteArray> inPackets;
     std::deque<Urb> parkedIn;
-    std::deque<Urb> parkedOther; // interrupt transfers: never answered
+    std::deque<Urb>
+            parkedOther; // interrupt transfers, and OUT while it takes nothing: never answered
     std::deque<Urb> finished;
     QList<QByteArray> received;
     QByteArray receivedAll;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 FakeUsbDevice::FakeUsbDevice()
     : FakeUsbDevice(std::make_shared<Script>())
@@ -31,6 +32,7 @@ bool FakeUsbDevice::reconnect()
     std::lock_guard<std::mutex> guard(script_->mutex);
     record_ = UsbDeviceRecord();
     script_->opened = false;
+    script_->readInterrupted = false;
     if (!script_->present || script_->reconnectFails || !script_->permissionNode.isEmpty())
         return false;
     record_.opened = true;
@@ -51,10 +53,12 @@ int FakeUsbDevice::readPipe(uint8_t *buf, int capacity)
     ++script_->readersWaiting;
     script_->toHost.notify_all();
     script_->toReader.wait(guard, [&] {
-        return script_->cancelled || generation != script_->generation || !script_->present
-                || !script_->reads.empty();
+        return script_->cancelled || script_->readInterrupted || generation != script_->generation
+                || !script_->present || !script_->reads.empty();
     });
     --script_->readersWaiting;
+    if (std::exchange(script_->readInterrupted, false))
+        return -1;
     if (script_->cancelled || generation != script_->generation || !script_->present
         || !script_->opened)
         return -1;
@@ -87,11 +91,20 @@ int FakeUsbDevice::writePipe(const uint8_t *bytes, int n)
 bool FakeUsbDevice::acceptWrite(std::unique_lock<std::mutex> &guard, const uint8_t *bytes, int n)
 {
     if (script_->writeStall
-        && !script_->stallEnded.wait_for(guard, std::chrono::milliseconds(script_->stallTimeoutMs),
-                                         [&] { return !script_->writeStall || !script_->present; }))
+        && !script_->stallEnded.wait_for(
+                guard, std::chrono::milliseconds(script_->stallTimeoutMs), [&] {
+                    return !script_->writeStall || !script_->present || script_->writesAbortedFlag;
+                }))
         return false;
-    if (!script_->present || !script_->opened || script_->writesFail)
+    if (!script_->present || !script_->opened || script_->writesFail || script_->outHalted
+        || script_->writesAbortedFlag)
         return false;
+    if (script_->cutAfter >= 0) {
+        // Part of the transfer went out before the time-out.
+        const int sent = std::min(n, std::exchange(script_->cutAfter, -1));
+        script_->written.append(QByteArray(reinterpret_cast<const char *>(bytes), sent));
+        return false;
+    }
     if (script_->writesToFail > 0) {
         --script_->writesToFail;
         return false;
@@ -103,6 +116,36 @@ bool FakeUsbDevice::acceptWrite(std::unique_lock<std::mutex> &guard, const uint8
 const UsbDeviceRecord &FakeUsbDevice::current() const
 {
     return record_;
+}
+
+bool FakeUsbDevice::resetWritePipe()
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    if (!script_->present || !script_->opened || script_->writesAbortedFlag)
+        return false;
+    script_->outHalted = false;
+    ++script_->outResetCount;
+    return true;
+}
+
+void FakeUsbDevice::interruptRead()
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    script_->readInterrupted = true;
+    script_->toReader.notify_all();
+}
+
+void FakeUsbDevice::abortWrites()
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    script_->writesAbortedFlag = true;
+    script_->stallEnded.notify_all();
+}
+
+uint64_t FakeUsbDevice::pipeResets() const
+{
+    std::lock_guard<std::mutex> guard(script_->mutex);
+    return static_cast<uint64_t>(script_->outResetCount);
 }
 
 void FakeUsbDevice::cancelRead()
@@ -194,6 +237,30 @@ void FakeUsbDevice::Script::setWriteStall(bool stall, int timeoutMs)
     writeStall = stall;
     stallTimeoutMs = timeoutMs;
     stallEnded.notify_all();
+}
+
+void FakeUsbDevice::Script::haltOut()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    outHalted = true;
+}
+
+void FakeUsbDevice::Script::cutNextWrite(int bytes)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    cutAfter = bytes;
+}
+
+int FakeUsbDevice::Script::outResets() const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return outResetCount;
+}
+
+bool FakeUsbDevice::Script::writesAborted() const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return writesAbortedFlag;
 }
 
 QList<QByteArray> FakeUsbDevice::Script::writes() const

@@ -30,6 +30,10 @@ public:
     int writePipe(const uint8_t *bytes, int n) override;
     const UsbDeviceRecord &current() const override;
     void cancelRead() override;
+    bool resetWritePipe() override;
+    void interruptRead() override;
+    void abortWrites() override;
+    uint64_t pipeResets() const override;
     QString permissionProblem() const override;
 
 private:
@@ -66,6 +70,14 @@ struct FakeUsbDevice::Script
     // While set, the OUT pipe takes nothing: a write waits until it is cleared
     // (then goes through) or for timeoutMs (then fails), like a key that NAKs.
     void setWriteStall(bool stall, int timeoutMs = 2000);
+    // The key halts its OUT pipe: writes fail at once until the host resets the pipe.
+    void haltOut();
+    // The next write times out after its first `bytes` bytes went out.
+    void cutNextWrite(int bytes);
+    // Resets of the OUT pipe the host made.
+    int outResets() const;
+    // True once the host aborted its writes (the end of its stop).
+    bool writesAborted() const;
 
     // Every write so far, one entry per transfer.
     QList<QByteArray> writes() const;
@@ -103,6 +115,11 @@ private:
     int writesToFail = 0;
     bool writeStall = false;
     int stallTimeoutMs = 2000;
+    bool outHalted = false;
+    int cutAfter = -1; // the next write goes out up to here, then fails
+    int outResetCount = 0;
+    bool writesAbortedFlag = false;
+    bool readInterrupted = false;
     bool cancelled = false;
     bool opened = false;
     int reconnects = 0;

@@ -1,5 +1,6 @@
 #include "fake_winusb_calls.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +81,30 @@ void FakeWinUsbCalls::setTakesData(bool takes)
     takesData_ = takes;
 }
 
+void FakeWinUsbCalls::setWriteTimeout(int ms)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    writeTimeoutMs_ = ms;
+}
+
+void FakeWinUsbCalls::haltOut()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    outHalted_ = true;
+}
+
+void FakeWinUsbCalls::cutNextWrite(uint32_t bytes)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    cutAfter_ = bytes;
+}
+
+int FakeWinUsbCalls::outResets() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return outResets_;
+}
+
 void FakeWinUsbCalls::arrive()
 {
     std::function<void()> onArrival;
@@ -89,6 +114,27 @@ void FakeWinUsbCalls::arrive()
     }
     if (onArrival)
         onArrival();
+}
+
+bool FakeWinUsbCalls::queryRemove()
+{
+    Handle file = nullptr;
+    std::function<void()> callback;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        file = removalFile_;
+        callback = onQueryRemove_;
+    }
+    if (callback)
+        callback();
+    std::lock_guard<std::mutex> guard(mutex_);
+    return file && !find(file, Kind::File);
+}
+
+bool FakeWinUsbCalls::removalWatched() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return removalFile_ && onQueryRemove_;
 }
 
 QList<QByteArray> FakeWinUsbCalls::writes() const
@@ -365,13 +411,29 @@ WinError FakeWinUsbCalls::writePipe(Handle iface, uint8_t pipeId, const uint8_t 
         return kErrorDeviceNotConnected;
     if (!hasPipe(iface, pipeId) || (pipeId & 0x80))
         return kErrorInvalidParameter;
+    if (outHalted_)
+        return kErrorGenFailure;
+    if (cutAfter_ >= 0) {
+        transferred = std::min(size, static_cast<uint32_t>(cutAfter_));
+        cutAfter_ = -1;
+        writes_.append(
+                QByteArray(reinterpret_cast<const char *>(buffer), static_cast<int>(transferred)));
+        return kErrorSemTimeout;
+    }
     if (!takesData_) {
-        // Without a transfer time-out on the pipe Windows waits for as long as the key does.
-        if (timeouts_.count(pipeId))
-            return kErrorSemTimeout;
+        // Without a transfer time-out on the pipe Windows waits for as long as
+        // the key does; WinUsb_AbortPipe ends the wait either way.
         const int generation = generation_;
-        changed_.wait(guard, [&] { return generation != generation_; });
-        return kErrorDeviceNotConnected;
+        const auto ended = [&] { return generation != generation_ || outAborted_; };
+        const bool timed = timeouts_.count(pipeId) > 0;
+        if (timed) {
+            const int ms = writeTimeoutMs_ >= 0 ? writeTimeoutMs_ : int(timeouts_[pipeId]);
+            if (!changed_.wait_for(guard, std::chrono::milliseconds(ms), ended))
+                return kErrorSemTimeout;
+        } else {
+            changed_.wait(guard, ended);
+        }
+        return outAborted_ ? kErrorOperationAborted : kErrorDeviceNotConnected;
     }
     writes_.append(QByteArray(reinterpret_cast<const char *>(buffer), static_cast<int>(size)));
     transferred = size;
@@ -383,10 +445,11 @@ WinError FakeWinUsbCalls::abortPipe(Handle iface, uint8_t pipeId)
     std::lock_guard<std::mutex> guard(mutex_);
     if (!find(iface, Kind::Interface))
         return kErrorInvalidParameter;
-    if (reading_ && (pipeId & 0x80)) {
+    if (reading_ && (pipeId & 0x80))
         aborted_ = true;
-        changed_.notify_all();
-    }
+    if (!(pipeId & 0x80))
+        outAborted_ = true;
+    changed_.notify_all();
     return kSuccess;
 }
 
@@ -395,7 +458,12 @@ WinError FakeWinUsbCalls::resetPipe(Handle iface, uint8_t pipeId)
     std::lock_guard<std::mutex> guard(mutex_);
     if (!hasPipe(iface, pipeId))
         return kErrorDeviceNotConnected;
-    halted_ = false;
+    if (pipeId & 0x80) {
+        halted_ = false;
+    } else {
+        outHalted_ = false;
+        ++outResets_;
+    }
     ++resets_;
     return kSuccess;
 }
@@ -404,4 +472,13 @@ void FakeWinUsbCalls::watchArrivals(const Guid &guid, std::function<void()> onAr
 {
     std::lock_guard<std::mutex> guard(mutex_);
     onArrival_ = guid == kKeyInterfaceGuid ? std::move(onArrival) : nullptr;
+}
+
+void FakeWinUsbCalls::watchRemoval(Handle file, std::function<void()> onQueryRemove)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    // As Windows: only while the arrival watch's window exists.
+    const bool watching = file && onQueryRemove && onArrival_;
+    removalFile_ = watching ? file : nullptr;
+    onQueryRemove_ = watching ? std::move(onQueryRemove) : nullptr;
 }

@@ -40,12 +40,23 @@ public:
     void setOpenError(winusb::WinError error); // of the first key
     void feed(const QByteArray &bytes); // one transfer on bulk IN
     void stallIn(); // halts bulk IN: reads fail until the pipe is reset
-    void setTakesData(bool takes); // false: bulk OUT accepts nothing
+    // false: bulk OUT accepts nothing; a write fails after the pipe's time-out
+    // (at once when the test shortened it with setWriteTimeout), or waits until aborted.
+    void setTakesData(bool takes);
+    void setWriteTimeout(int ms); // the pipe's time-out as the fake plays it; -1: as set
+    void haltOut(); // halts bulk OUT: writes fail until the pipe is reset
+    void cutNextWrite(uint32_t bytes); // the next write times out after these bytes
     void arrive(); // a device interface of the watched class arrives
+    // Windows asks to remove the key whose handle is watched (disabled in
+    // Device Manager): true when the handle was closed by the time the
+    // notification returned, as Windows needs.
+    bool queryRemove();
+    bool removalWatched() const;
 
     QList<QByteArray> writes() const;
     bool waitForPendingRead() const; // up to 5 s
-    int resets() const;
+    int resets() const; // of either pipe
+    int outResets() const;
     int searchesDone() const; // enumerations ended (device info sets destroyed)
     // Sets, buffers, files and interface handles not released.
     int held() const;
@@ -81,6 +92,7 @@ public:
     winusb::WinError abortPipe(winusb::Handle iface, uint8_t pipeId) override;
     winusb::WinError resetPipe(winusb::Handle iface, uint8_t pipeId) override;
     void watchArrivals(const winusb::Guid &guid, std::function<void()> onArrival) override;
+    void watchRemoval(winusb::Handle file, std::function<void()> onQueryRemove) override;
 
 private:
     enum class Kind { Set, File, Interface };
@@ -108,8 +120,13 @@ private:
     QList<QByteArray> writes_;
     std::map<uint8_t, uint32_t> timeouts_; // by pipe
     bool halted_ = false;
+    bool outHalted_ = false;
+    bool outAborted_ = false;
+    int64_t cutAfter_ = -1;
+    int writeTimeoutMs_ = -1;
     bool takesData_ = true;
     int resets_ = 0;
+    int outResets_ = 0;
     int searchesDone_ = 0;
     // The read in flight.
     bool reading_ = false;
@@ -117,4 +134,6 @@ private:
     uint8_t *readBuffer_ = nullptr;
     uint32_t readSize_ = 0;
     std::function<void()> onArrival_;
+    winusb::Handle removalFile_ = nullptr;
+    std::function<void()> onQueryRemove_;
 };

@@ -127,20 +127,32 @@ void TestDesktop::aboutAndDiagnosticsNameTheKeyAndHideSecrets()
                                  QStringLiteral("HW rev C"), h.workflow->packingLog().filePath()})
         QVERIFY2(about.text().contains(shown), qPrintable(shown + " missing in\n" + about.text()));
 
+    // The key halts its OUT pipe once: one command is lost and the pipe reset.
+    h.usb->haltOut();
+    h.linker->requestScanTag();
+    QVERIFY(h.link->writer().flush(3000));
+    const usbLink::Figures figures = h.link->figures();
+    QVERIFY(figures.framesIn > 0 && figures.framesOut > 0);
+
     QTemporaryDir folder;
     const DiagnosticsSaved saved = saveDiagnostics(folder.path(), *h.linker, *h.link, ring);
     QVERIFY2(saved.error.isEmpty(), qPrintable(saved.error));
     QCOMPARE(QFileInfo(saved.path).absolutePath(), QDir(folder.path()).absolutePath());
     QFile file(saved.path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
+    const QByteArray text = file.readAll().replace("\r\n", "\n"); // Windows' line ends
 
     for (const QByteArray &present :
          {QByteArray("00B0C4A1"), QByteArray("SW 2.4.1"), QByteArray("HW rev C"),
           QStringLiteral("http://127.0.0.1:%1").arg(h.web.port()).toUtf8(),
           h.workflow->packingLog().filePath().toUtf8(), QByteArray("Packing lines:  1"),
           // The service client's console trace and the careless line were captured.
-          QByteArray("VALID USER DETAILS"), QByteArray("careless trace")})
+          QByteArray("VALID USER DETAILS"), QByteArray("careless trace"),
+          // The key link's figures since start.
+          QStringLiteral("Frames from key:    %1 (").arg(figures.framesIn).toUtf8(),
+          QStringLiteral("Frames to key:      %1 (").arg(figures.framesOut).toUtf8(),
+          QByteArray("Failed transfers:   1\n"), QByteArray("Pipe resets:        1\n"),
+          QByteArray("Reconnects:         0 ")})
         QVERIFY2(text.contains(present), present.constData());
     for (const QByteArray &secret : {digest, digest.toLower(), token, comment.toUtf8()})
         QVERIFY2(!text.contains(secret), secret.constData());

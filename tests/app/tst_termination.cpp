@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,6 +22,7 @@ private slots:
     void cleanupTestCase();
     void sessionEndSaysGoodbye_data();
     void sessionEndSaysGoodbye();
+    void sessionEndIsBoundedWhenKeyTakesNoData();
 
 private:
     std::unique_ptr<EmulatedBus> m_bus;
@@ -101,6 +103,41 @@ void TerminationTest::sessionEndSaysGoodbye()
     while (!goodbye && key.takeFrame(payload, 2000))
         goodbye = payload.startsWith(serialized(bye));
     QVERIFY2(goodbye, "the key got no last disconnect");
+}
+
+void TerminationTest::sessionEndIsBoundedWhenKeyTakesNoData()
+{
+    EmulatedKey key(*m_bus);
+    QVERIFY(key.plug());
+    QTemporaryDir home;
+    QVERIFY(QDir(home.path()).mkdir("runtime"));
+    QFile::setPermissions(home.path() + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = m_bus->childEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    env.insert("XDG_RUNTIME_DIR", home.path() + "/runtime");
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(home.path());
+    program.start(QStringLiteral(BW_PROGRAM_PATH), QStringList());
+    QVERIFY(program.waitForStarted(5000));
+    QByteArray payload;
+    QVERIFY2(key.takeFrame(payload, 20000), "no connect request from the program");
+
+    // The key stops taking data: the goodbye waits on the pipe, and the session
+    // end must not wait out the pipe's time-out over and over (Windows ends a
+    // program that takes longer at log-off).
+    key.setTakesNoData(true);
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    QVERIFY(::kill(static_cast<pid_t>(program.processId()), SIGTERM) == 0);
+    QVERIFY(program.waitForFinished(20000));
+    const qint64 ms = sinceSignal.elapsed();
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    // 2 s for the teardown, with room for the process's exit on a loaded machine.
+    QVERIFY2(ms < 3500, qPrintable(QStringLiteral("ended %1 ms after the signal").arg(ms)));
 }
 
 int main(int argc, char **argv)

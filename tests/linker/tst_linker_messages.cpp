@@ -5,9 +5,13 @@
 #include "kmsg.h"
 #include "server_link.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <chrono>
+#include <thread>
 
 class TestLinkerMessages : public QObject
 {
@@ -223,6 +227,51 @@ private slots:
         QCOMPARE(rig.takeSent(), QList<QByteArray> {hex("01 01 1B 04 00 01 00 00")});
         QVERIFY(!rig.link->isRunning());
         QVERIFY(srvLink::get() == nullptr);
+    }
+
+    void endOfSessionSaysGoodbyeFirstWithinBound()
+    {
+        const QByteArray scan = hex("01 01 13 05 00 00 00");
+        const QByteArray goodbye = hex("01 01 1B 04 00 01 00 00");
+        {
+            // The key stalls with commands queued and takes data again as the
+            // session ends: the goodbye follows the command under way, the rest is dropped.
+            KeyRig rig;
+            QVERIFY(rig.attach());
+            rig.identify();
+            rig.takeSent();
+            rig.script->setWriteStall(true, 600000);
+            for (int i = 0; i < 5; ++i)
+                rig.linker->requestScanTag();
+            QTest::qWait(100); // the first scan is under way
+            std::thread release([&rig] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                rig.script->setWriteStall(false);
+            });
+            rig.linker.reset();
+            release.join();
+            const QList<QByteArray> sent = rig.takeSent();
+            QVERIFY2(sent.size() <= 2, qPrintable(QString::number(sent.size())));
+            QCOMPARE(sent.first(), sent.size() == 2 ? scan : goodbye);
+            QCOMPARE(sent.last(), goodbye);
+        }
+        {
+            // A key that takes nothing any more holds the end up for the bound alone.
+            KeyRig rig;
+            QVERIFY(rig.attach());
+            rig.identify();
+            rig.takeSent();
+            rig.script->setWriteStall(true, 600000);
+            for (int i = 0; i < 5; ++i)
+                rig.linker->requestScanTag();
+            QElapsedTimer timer;
+            timer.start();
+            rig.linker.reset();
+            rig.link.reset();
+            QVERIFY2(timer.elapsed() < usbLink::kStopBudgetMs + 1000,
+                     qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(rig.script->writesAborted());
+        }
     }
 
     void destructionWithoutKeySendsNothing()

@@ -79,6 +79,7 @@ private slots:
     void framesBothWays();
     void unplugDuringBlockedReadAndReplug();
     void haltedPipeIsClearedAndReadingGoesOn();
+    void haltedOutPipeIsClearedOrKeyFoundAgain();
     void cleanStopWhileReadPending();
     void childProcessSeesKey();
     void unprivilegedChildIsToldAboutPermission();
@@ -267,6 +268,42 @@ void TestLibusbKey::haltedPipeIsClearedAndReadingGoesOn()
     key.queueFromKey(encodeFrame("again"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.collector.payloads, QList<QByteArray> {"again"}, 3000);
     QCOMPARE(rig.collector.connections, QList<bool> {true});
+}
+
+void TestLibusbKey::haltedOutPipeIsClearedOrKeyFoundAgain()
+{
+    EmulatedKey key(*bus_);
+    QVERIFY(key.plug());
+    LinkRig rig;
+    QVERIFY(rig.attach());
+    QByteArray payload;
+    // One command is lost to the halt; the link clears it and the next one arrives.
+    key.setStallOut(true);
+    const QByteArray lost("lost"), next("next");
+    QCOMPARE(rig.link.send(data(lost), lost.size()), 1);
+    QCOMPARE(rig.link.send(data(next), next.size()), 1);
+    QVERIFY(key.takeFrame(payload, 3000));
+    QCOMPARE(payload, next);
+    QCOMPARE(rig.link.writer().stats().failed, uint64_t(1));
+    QCOMPARE(rig.collector.connections, QList<bool> {true});
+
+    // A halt the key does not let go of: after a few failed writes the key is
+    // reported gone and found again, and commands reach it once it takes data.
+    key.setStallOut(true, false);
+    for (int i = 0; i < usbLink::kFailedWritesBeforeLost; ++i)
+        QCOMPARE(rig.link.send(data(lost), lost.size()), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector.connections, (QList<bool> {true, false, true}), 4000);
+    key.setStallOut(false);
+    const QByteArray again("again");
+    QCOMPARE(rig.link.send(data(again), again.size()), 1);
+    QVERIFY(key.takeFrame(payload, 3000));
+    QCOMPARE(payload, again);
+
+    const usbLink::Figures figures = rig.link.figures();
+    QCOMPARE(figures.failedTransfers, uint64_t(1 + usbLink::kFailedWritesBeforeLost));
+    QCOMPARE(figures.pipeResets, uint64_t(1 + usbLink::kFailedWritesBeforeLost));
+    QCOMPARE(figures.reconnects, uint64_t(1));
+    QCOMPARE(figures.lostOnWrites, uint64_t(1));
 }
 
 void TestLibusbKey::cleanStopWhileReadPending()

@@ -1,4 +1,5 @@
 #include "fake_usb_device.h"
+#include "frame_assembler.h"
 #include "frame_test_util.h"
 #include "link_collector.h"
 #include "usb_link.h"
@@ -43,6 +44,7 @@ private slots:
     void framedSendWritesPieces();
     void failedPieceGivesUpTheFrame();
     void writesNeverWaitForAStalledKey();
+    void haltedOrCutWriteLosesOneFrameOnly();
     void receivesPayloads();
     void damagedFrameKeepsLink();
     void twoFramesAndSplitFrame();
@@ -167,6 +169,31 @@ void TestUsbLink::writesNeverWaitForAStalledKey()
     rig.script->setWriteStall(false);
     QVERIFY(rig.link->writer().flush(5000));
     QCOMPARE(rig.script->writes(), expected);
+}
+
+void TestUsbLink::haltedOrCutWriteLosesOneFrameOnly()
+{
+    Rig rig;
+    rig.attach();
+    const QByteArray lost("lost"), cut("cut short"), one("one"), two("two");
+    rig.script->haltOut();
+    QCOMPARE(rig.link->send(data(lost), lost.size()), 1);
+    QCOMPARE(rig.link->send(data(one), one.size()), 1);
+    QVERIFY(rig.link->writer().flush(3000));
+    // A time-out after the first bytes of a paced frame went out.
+    rig.script->cutNextWrite(3);
+    QCOMPARE(rig.link->framedSend(data(cut), cut.size()), 1);
+    QCOMPARE(rig.link->send(data(two), two.size()), 1);
+    QVERIFY(rig.link->writer().flush(3000));
+
+    // The key, reading all it got, finds the two whole frames; the pipe was
+    // reset after each failure and the key never reported lost.
+    const QByteArray all = rig.script->writes().join();
+    FrameAssembler key;
+    QCOMPARE(key.feed(data(all), all.size()).toList(), (QList<QByteArray> {one, two}));
+    QCOMPARE(rig.script->outResets(), 2);
+    QCOMPARE(rig.link->writer().stats().failed, uint64_t(2));
+    QCOMPARE(rig.collector->connections, QList<bool> {true});
 }
 
 void TestUsbLink::receivesPayloads()

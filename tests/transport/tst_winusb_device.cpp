@@ -1,8 +1,11 @@
 #include "fake_winusb_calls.h"
+#include "frame_assembler.h"
+#include "frame_test_util.h"
 #include "link_collector.h"
 #include "usb_link.h"
 #include "winusb_device.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <future>
@@ -50,6 +53,9 @@ private slots:
     void readsWritesAndRecoversFromStall();
     void pendingReadEndsOnUnplugAndStop();
     void linkAttachesWhenKeyArrives();
+    void linkRecoversOutPipe();
+    void linkStopIsBoundedWithKeyTakingNoData();
+    void linkLetsGoWhenWindowsRemovesKey();
 };
 
 void TestWinUsbDevice::opensFirstPresentKey()
@@ -163,6 +169,7 @@ void TestWinUsbDevice::readsWritesAndRecoversFromStall()
 
     // A key that takes no more data fails the write instead of hanging it.
     rig.fake->setTakesData(false);
+    rig.fake->setWriteTimeout(50);
     QCOMPARE(rig.write("abc"), -1);
 }
 
@@ -211,6 +218,134 @@ void TestWinUsbDevice::linkAttachesWhenKeyArrives()
     fake->arrive();
     QTRY_COMPARE(collector.connections, QList<bool> {true});
     QCOMPARE(fake->searchesDone(), 2);
+}
+
+namespace {
+
+struct LinkRig
+{
+    LinkRig()
+    {
+        auto owned = std::make_unique<FakeWinUsbCalls>();
+        fake = owned.get();
+        fake->plug(FakeWinUsbCalls::standardKey(kFirstPath));
+        link = std::make_unique<usbLink>(std::make_unique<WinUsbDevice>(std::move(owned)));
+        collector = std::make_unique<Collector>(link.get());
+    }
+    int send(const QByteArray &payload)
+    {
+        return link->send(reinterpret_cast<const uint8_t *>(payload.constData()), payload.size());
+    }
+    // Payloads of the good frames the key received, as its own assembler finds them.
+    QList<QByteArray> keyReceived() const
+    {
+        FrameAssembler assembler;
+        const QByteArray all = fake->writes().join();
+        return assembler.feed(reinterpret_cast<const uint8_t *>(all.constData()), all.size())
+                .toList();
+    }
+    FakeWinUsbCalls *fake;
+    std::unique_ptr<usbLink> link;
+    std::unique_ptr<Collector> collector;
+};
+
+} // namespace
+
+void TestWinUsbDevice::linkRecoversOutPipe()
+{
+    LinkRig rig;
+    rig.link->start();
+    QTRY_COMPARE(rig.collector->connections, QList<bool> {true});
+
+    // Halted OUT pipe: the command is lost, the pipe reset, the next one arrives.
+    rig.fake->haltOut();
+    QCOMPARE(rig.send("lost"), 1);
+    QCOMPARE(rig.send("one"), 1);
+    QVERIFY(rig.link->writer().flush(3000));
+    QCOMPARE(rig.fake->outResets(), 1);
+    QCOMPARE(rig.keyReceived(), QList<QByteArray> {"one"});
+
+    // A time-out after part of a frame went out: the key drops the part and
+    // takes the next frame whole.
+    rig.fake->cutNextWrite(5);
+    QCOMPARE(rig.send("cut short"), 1);
+    QCOMPARE(rig.send("two"), 1);
+    QVERIFY(rig.link->writer().flush(3000));
+    QCOMPARE(rig.fake->outResets(), 2);
+    QCOMPARE(rig.keyReceived(), (QList<QByteArray> {"one", "two"}));
+
+    // A read of zero bytes is no loss; the key's next frame arrives.
+    rig.fake->feed(QByteArray());
+    rig.fake->feed(encodeFrame("status"));
+    QTRY_COMPARE(rig.collector->payloads, QList<QByteArray> {"status"});
+
+    // Writes that keep failing although reads work: the key is given up and found again.
+    rig.fake->setTakesData(false);
+    rig.fake->setWriteTimeout(0);
+    for (int i = 0; i < usbLink::kFailedWritesBeforeLost; ++i)
+        QCOMPARE(rig.send("nowhere"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.collector->connections, (QList<bool> {true, false, true}), 4000);
+    rig.fake->setTakesData(true);
+    QCOMPARE(rig.send("three"), 1);
+    QVERIFY(rig.link->writer().flush(3000));
+    QCOMPARE(rig.keyReceived(), (QList<QByteArray> {"one", "two", "three"}));
+
+    const usbLink::Figures figures = rig.link->figures();
+    QCOMPARE(figures.failedTransfers, uint64_t(2 + usbLink::kFailedWritesBeforeLost));
+    QCOMPARE(figures.reconnects, uint64_t(1));
+    QCOMPARE(figures.lostOnWrites, uint64_t(1));
+    QCOMPARE(figures.framesIn, uint64_t(1));
+    QCOMPARE(figures.framesOut, uint64_t(3));
+}
+
+void TestWinUsbDevice::linkStopIsBoundedWithKeyTakingNoData()
+{
+    LinkRig rig;
+    rig.link->start();
+    QTRY_COMPARE(rig.collector->connections, QList<bool> {true});
+    // Every write would wait out the pipe's full time-out.
+    rig.fake->setTakesData(false);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(rig.send("late " + QByteArray::number(i)), 1);
+    QElapsedTimer timer;
+    timer.start();
+    rig.link->stop(500);
+    // Well under one pipe time-out: the write in flight was aborted, the rest given up.
+    QVERIFY2(timer.elapsed() < WinUsbDevice::kWriteTimeoutMs,
+             qPrintable(QString::number(timer.elapsed())));
+    const KeyWriter::Stats stats = rig.link->writer().stats();
+    QCOMPARE(stats.failed + stats.discarded, uint64_t(5));
+    QVERIFY(rig.fake->writes().isEmpty());
+    // What is sent after the stop fails at once instead of waiting on the pipe.
+    QCOMPARE(rig.send("after"), 1);
+    QVERIFY(rig.link->writer().flush(500));
+    timer.restart();
+    rig.link.reset();
+    QVERIFY2(timer.elapsed() < WinUsbDevice::kWriteTimeoutMs,
+             qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestWinUsbDevice::linkLetsGoWhenWindowsRemovesKey()
+{
+    LinkRig rig;
+    rig.link->setSearchInterval(20);
+    rig.link->start();
+    QTRY_COMPARE(rig.collector->connections, QList<bool> {true});
+    QVERIFY(rig.fake->waitForPendingRead());
+    QVERIFY(rig.fake->removalWatched());
+
+    // Disabled in Device Manager: the handle is closed before Windows goes on,
+    // and the key, still listed while it goes, is not opened again meanwhile.
+    QVERIFY(rig.fake->queryRemove());
+    QTRY_COMPARE(rig.collector->connections, (QList<bool> {true, false}));
+    const int searches = rig.fake->searchesDone();
+    QTRY_VERIFY(rig.fake->searchesDone() >= searches + 5);
+    QCOMPARE(rig.collector->connections, (QList<bool> {true, false}));
+
+    // Enabled again: it arrives and is used at once.
+    rig.fake->arrive();
+    QTRY_COMPARE(rig.collector->connections, (QList<bool> {true, false, true}));
+    QVERIFY(rig.fake->removalWatched());
 }
 
 QTEST_GUILESS_MAIN(TestWinUsbDevice)

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -34,6 +35,7 @@ class TestWinUsbSystem : public QObject
 private slots:
     void noKeyPresent();
     void arrivalOfKeyClassWakes();
+    void removalQueryOfWatchedHandleIsPassedOn();
 };
 
 void TestWinUsbSystem::noKeyPresent()
@@ -64,6 +66,45 @@ void TestWinUsbSystem::arrivalOfKeyClassWakes()
 
     device->watchArrivals({});
     QVERIFY(!FindWindowExW(HWND_MESSAGE, nullptr, kWatchWindowClass, nullptr));
+}
+
+void TestWinUsbSystem::removalQueryOfWatchedHandleIsPassedOn()
+{
+    std::unique_ptr<winusb::Calls> calls = winusb::makeSystemCalls();
+    calls->watchArrivals(winusb::kKeyInterfaceGuid, [] {});
+    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, kWatchWindowClass, nullptr);
+    QVERIFY(window);
+    // Any open handle stands for the key's here.
+    const std::wstring path
+            = (QDir::tempPath()
+               + QStringLiteral("/bw-removal-%1").arg(QCoreApplication::applicationPid()))
+                      .toStdWString();
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    QVERIFY(file != INVALID_HANDLE_VALUE);
+    HANDLE other = GetCurrentProcess();
+    std::atomic<int> queries {0};
+    calls->watchRemoval(file, [&queries] { ++queries; });
+
+    auto deliver = [window](HANDLE handle) {
+        DEV_BROADCAST_HANDLE query {};
+        query.dbch_size = sizeof query;
+        query.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        query.dbch_handle = handle;
+        return SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+                            reinterpret_cast<LPARAM>(&query));
+    };
+    // Windows may go on with the removal in every case.
+    QCOMPARE(deliver(other), LRESULT(TRUE));
+    QCOMPARE(queries.load(), 0);
+    QCOMPARE(deliver(file), LRESULT(TRUE));
+    QCOMPARE(queries.load(), 1);
+    calls->watchRemoval(nullptr, {});
+    QCOMPARE(deliver(file), LRESULT(TRUE));
+    QCOMPARE(queries.load(), 1);
+
+    calls->watchArrivals(winusb::kKeyInterfaceGuid, {});
+    CloseHandle(file);
 }
 
 QTEST_GUILESS_MAIN(TestWinUsbSystem)

@@ -61,5 +61,8 @@ bash tools/windows/installer-check.sh "$installer" "$build/installer-check" \
 step "start-up benchmark (figures only)"
 bash bench/windows/startup.sh "$build/bin" 5 || echo "start-up benchmark did not finish"
 
+step "paced-write benchmark (figures only)"
+bash bench/windows/pacing.sh "$build/bin" || echo "paced-write benchmark did not finish"
+
 step "done"
 echo "### windows: all steps passed in $((SECONDS - started)) s"
