@@ -46,7 +46,7 @@ step "tests under Wine"
 ctest --test-dir "$build" --output-on-failure -j"$jobs"
 
 step "demo under Wine (test build with a virtual key behind the test boundary)"
-bash tests/winboundary/wine-demo.sh "$build/bin" "$build/demo-out" "$build/wineprefix-demo"
+bash demo/windows/wine-demo.sh "$build/bin" "$build/demo-out" "$build/wineprefix-demo"
 
 step "installer"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
