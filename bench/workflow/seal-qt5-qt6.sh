@@ -19,8 +19,10 @@ for r in $(seq "$rounds"); do
     for qt in 5 6; do
         b=$qt5
         [ "$qt" = 6 ] && b=$qt6
+        # The benchmark's context lines go to standard error: shown only on failure.
         "$b/bench/workflow/bench_workflow" --benchmark_filter=BM_SealAgainstLookup \
-            --benchmark_out="$work/qt$qt-$r.json" --benchmark_out_format=json >/dev/null
+            --benchmark_out="$work/qt$qt-$r.json" --benchmark_out_format=json \
+            >/dev/null 2>"$work/qt$qt-$r.err" || { cat "$work/qt$qt-$r.err" >&2; exit 1; }
     done
 done
 
