@@ -64,6 +64,9 @@ void MainWindow::setLayout(int View)
         waitWindow->hide();
         viewSize = DashboardSize;
         fitView();
+        // The focus was lost with the hidden dashboard (a replug); Space presses
+        // "Scan Tag" again, as on the first show.
+        keyWindow->focusFirstButton();
         break;
     default:
         break;

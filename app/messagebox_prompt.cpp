@@ -5,7 +5,15 @@
 namespace {
 QMessageBox::Icon iconFor(OperatorPrompt::Kind kind)
 {
-    return kind == OperatorPrompt::Kind::Warning ? QMessageBox::Warning : QMessageBox::Information;
+    switch (kind) {
+    case OperatorPrompt::Kind::Warning:
+        return QMessageBox::Warning;
+    case OperatorPrompt::Kind::Question:
+        return QMessageBox::Question;
+    case OperatorPrompt::Kind::Information:
+        break;
+    }
+    return QMessageBox::Information;
 }
 } // namespace
 
@@ -23,4 +31,14 @@ void MessageBoxPrompt::messageToCopy(Kind kind, const QString &title, const QStr
     box.setTextFormat(Qt::PlainText);
     makeReadable(box);
     box.exec();
+}
+
+bool MessageBoxPrompt::ask(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+    // A stray Enter must not repeat anything.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    makeReadable(box);
+    return box.exec() == QMessageBox::Yes;
 }

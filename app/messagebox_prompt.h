@@ -10,4 +10,5 @@ public:
     // The whole text can be selected and copied.
     void messageToCopy(Kind kind, const QString &title, const QString &text,
                        const QString &copyable) override;
+    bool ask(const QString &title, const QString &text) override;
 };

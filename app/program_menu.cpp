@@ -4,6 +4,7 @@
 #include "diagnostics.h"
 #include "linker.h"
 #include "program_facts.h"
+#include "seals_today.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -62,6 +63,10 @@ ProgramMenu::ProgramMenu(QWidget *window, cLinker *linker, usbLink *link, const 
     menu_->addSeparator();
     logOut_ = menu_->addAction(tr("Log out"), this, &ProgramMenu::logOut);
     logOut_->setObjectName(QStringLiteral("actionLogOut"));
+    // Last, so the entries above keep their places for keyboard users.
+    menu_->addSeparator();
+    QAction *seals = menu_->addAction(tr("Seals today\u2026"), this, &ProgramMenu::showSealsToday);
+    seals->setObjectName(QStringLiteral("actionSealsToday"));
     connect(menu_, &QMenu::aboutToShow, this, &ProgramMenu::updateActions);
     updateActions();
 
@@ -101,6 +106,13 @@ void ProgramMenu::showAbout()
 {
     AboutBox box(collectFacts(*linker_, *link_), window_);
     box.exec();
+}
+
+void ProgramMenu::showSealsToday()
+{
+    const PackingLog &log = linker_->packingWorkflow().packingLog();
+    SealsTodayDialog dialog(log.filePath(), log.linesOf(QDate::currentDate()), window_);
+    dialog.exec();
 }
 
 void ProgramMenu::saveDiagnosticsAsked()

@@ -12,8 +12,9 @@ class QWidget;
 class usbLink;
 
 // A small menu button in the window's top right corner, over whichever view is
-// shown: "About Boxwright", "Save diagnostics..." and "Log out" (of the web
-// service; only while someone is logged in and no workflow step waits).
+// shown: "About Boxwright", "Save diagnostics...", "Log out" (of the web
+// service; only while someone is logged in and no workflow step waits) and
+// "Seals today…" (today's packing-log lines).
 // Further actions go into menu(). Owned by the window.
 class ProgramMenu : public QObject
 {
@@ -28,6 +29,7 @@ public:
 public slots:
     void showAbout();
     void saveDiagnosticsAsked();
+    void showSealsToday();
     void logOut();
 
 protected:

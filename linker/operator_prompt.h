@@ -7,7 +7,7 @@
 class OperatorPrompt
 {
 public:
-    enum class Kind { Warning, Information };
+    enum class Kind { Warning, Information, Question };
 
     virtual ~OperatorPrompt() = default;
 
@@ -21,5 +21,14 @@ public:
                                const QString &copyable)
     {
         message(kind, title, text + QStringLiteral("\n\n") + copyable);
+    }
+
+    // A modal question with "Yes" and "No", "No" the default. True for "Yes".
+    // Where nobody can be asked, the answer is "No".
+    virtual bool ask(const QString &title, const QString &text)
+    {
+        (void)title;
+        (void)text;
+        return false;
     }
 };

@@ -83,6 +83,13 @@ void PackingWorkflow::inform(const QString &title, const QString &text)
 void PackingWorkflow::stop(std::function<void()> stopped)
 {
     m_stopped = true;
+    for (const UnansweredSeal &u : m_unanswered) {
+        if (u.state == UnansweredSeal::State::Waiting)
+            qCWarning(lcLinker).noquote()
+                    << QStringLiteral("program ending: the seal of lock %1 sent at %2 has had no "
+                                      "answer; it may have been recorded on the service")
+                               .arg(u.entry.lockId, u.sentAt.toString(Qt::ISODate));
+    }
     if (m_sealing)
         m_whenStopped = std::move(stopped);
     else if (stopped)
@@ -123,6 +130,10 @@ bool PackingWorkflow::logOut()
     m_chosenTimetable.reset();
     m_chosenSchedule.reset();
     // The client goes with its token and credentials; the next scan makes a new one.
+    // One with a seal still waiting for its late answer stays until that answer.
+    dropFinishedServices();
+    if (m_service->lateSealsWaiting() > 0)
+        m_retired.push_back(std::move(m_service));
     m_service.reset();
     showSession();
     return true;
@@ -162,6 +173,7 @@ void PackingWorkflow::start(const QString &serviceHost, const QString &servicePo
         }
         // The client keeps this endpoint for the rest of the run.
         m_service = std::make_unique<JSON>(serviceHost, servicePort);
+        watchLateSeals();
     }
 
     if (!m_service->loggedIn) {
@@ -326,6 +338,8 @@ void PackingWorkflow::confirmPacking(ConfirmationId confirmation, const QString 
         return;
     }
     StepScope step(m_stepRunning);
+    if (!mayRepeatSeal(confirmation, m_confirmation.lock->lockId))
+        return;
     if (comment.size() > 0) {
         m_recentComments.append(comment);
         while (m_recentComments.size() > maxRecentComments)
@@ -340,48 +354,4 @@ void PackingWorkflow::confirmPacking(ConfirmationId confirmation, const QString 
         m_whenStopped = nullptr;
         stopped();
     }
-}
-
-void PackingWorkflow::seal(const Confirmation &confirmation, const QString &comment)
-{
-    if (!waitFor(QStringLiteral("Recording seal\u2026"), [&] {
-            return m_service->PackSeal(confirmation.schedule->pointId,
-                                       confirmation.timetable->tableId, confirmation.lock->lockId,
-                                       comment);
-        })) {
-        warn(errorTitle, QStringLiteral("Could not Pack Seal."));
-        return;
-    }
-    // Sealed: this confirmation cannot seal a second time.
-    if (m_confirmation.id == confirmation.id)
-        m_confirmation = Confirmation();
-
-    PackLogEntry entry;
-    entry.when = m_clock();
-    entry.centerName = confirmation.schedule->centerName;
-    entry.subject = confirmation.timetable->subject;
-    entry.lockId = confirmation.lock->lockId;
-    entry.scannedRfid = confirmation.rfid;
-    // On the disk before the operator is told: a seal the service holds always
-    // has its line, or the operator has the line to copy.
-    logSeal(entry);
-    inform(QStringLiteral("Success"), QStringLiteral("Packed"));
-}
-
-void PackingWorkflow::logSeal(const PackLogEntry &entry)
-{
-    QString reason;
-    if (m_log.append(entry, &reason))
-        return;
-    const QString line = QString::fromLocal8Bit(PackingLog::formatLine(entry)).trimmed();
-    qCWarning(lcLinker).noquote() << "packing log line lost:" << line;
-    if (!m_prompt || m_stopped)
-        return;
-    m_prompt->messageToCopy(
-            OperatorPrompt::Kind::Warning, errorTitle,
-            QStringLiteral("The seal is recorded on the service, but its line could not be "
-                           "written to the packing log\n%1\n(%2).\n\nAdd this line to the "
-                           "packing log by hand:")
-                    .arg(QDir::toNativeSeparators(m_log.filePath()), reason),
-            line);
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "exam_schedule.h"
 #include "lock.h"
@@ -15,6 +16,7 @@
 
 class JSON;
 class OperatorPrompt;
+enum class LateSeal;
 
 // Drives one box from a scanned lock tag through login, timetable, exam centre,
 // lock lookup (and validation), confirmation and seal to the packing log line.
@@ -68,8 +70,14 @@ public:
 
     // The program ends: no step starts from now on and no message box opens.
     // `stopped` runs once no seal is waiting for its reply (at once, or when
-    // that seal has its answer and log line).
+    // that seal has its answer and log line). A seal past its time limit, still
+    // waiting for a late answer, does not hold the end up: it is logged as
+    // unanswered and let go.
     void stop(std::function<void()> stopped);
+
+    // True when a seal of this lock had no answer in time and no late answer
+    // said whether it was recorded: a Finish for the lock asks first.
+    bool sealUnanswered(const QString &lockId) const;
 
     bool stepRunning() const { return m_stepRunning; }
     JSON *service() const { return m_service.get(); }
@@ -105,7 +113,23 @@ private:
     // chosen: the centre to show as chosen again when it is still on the list.
     void showCentres(const TimetablePtr &timetable, const ExamSchedulePtr &chosen = {});
     void voidConfirmation();
+    // A seal that missed its time limit, until its late answer (if any) comes.
+    struct UnansweredSeal
+    {
+        enum class State { Waiting, NoAnswer, Recorded, Refused };
+        const JSON *service = nullptr; // seal numbers count per client
+        quint64 number = 0;
+        QDateTime sentAt;
+        PackLogEntry entry; // the line to write if it is recorded late
+        State state = State::Waiting;
+    };
+
     void seal(const Confirmation &confirmation, const QString &comment);
+    // False when the operator declines to seal a lock whose seal is unanswered.
+    bool mayRepeatSeal(ConfirmationId confirmation, const QString &lockId);
+    void watchLateSeals();
+    void lateSealEnded(const JSON *service, quint64 number, LateSeal outcome);
+    void dropFinishedServices();
     void logSeal(const PackLogEntry &entry);
     void warn(const QString &title, const QString &text);
     void inform(const QString &title, const QString &text);
@@ -115,6 +139,9 @@ private:
     WorkflowDialogs *m_dialogs = nullptr;
     OperatorPrompt *m_prompt = nullptr;
 
+    std::vector<UnansweredSeal> m_unanswered;
+    // Clients logged out of while a seal of theirs still waits for its answer.
+    std::vector<std::unique_ptr<JSON>> m_retired;
     std::unique_ptr<JSON> m_service;
     QString m_scannedRfid;
     TimetablePtr m_chosenTimetable;

@@ -188,8 +188,12 @@ void srvLink::readBatch()
 {
     // A bounded batch per turn; the socket notifies again while more is pending.
     for (int i = 0; i < kBatch; ++i) {
-        if (udpSocket->state() != QAbstractSocket::BoundState || !udpSocket->hasPendingDatagrams())
+        if (udpSocket->state() != QAbstractSocket::BoundState)
             return;
+        if (!udpSocket->hasPendingDatagrams()) {
+            readLate();
+            return;
+        }
         if (readGate && !readGate())
             return;
         const qint64 size = udpSocket->pendingDatagramSize();
@@ -207,4 +211,24 @@ void srvLink::readBatch()
         rxLength = static_cast<int>(got);
         emit dataReceived(rxBuffer, rxLength);
     }
+}
+
+void srvLink::readLate()
+{
+    // The socket notifies again only after a read since its last notification, and
+    // that notification may come after another call has already read the socket
+    // empty. A read that finds nothing starts the notifications again; a datagram
+    // that arrived just now is taken as any other (the buffer's extra byte tells
+    // an oversize one).
+    const qint64 got = udpSocket->readDatagram(reinterpret_cast<char *>(rxBuffer), sizeof rxBuffer);
+    if (got < 0)
+        return;
+    if (got > rxCapacity) {
+        oversize.count([] {
+            return QStringLiteral("dropped datagram of more than %1 bytes").arg(rxCapacity);
+        });
+        return;
+    }
+    rxLength = static_cast<int>(got);
+    emit dataReceived(rxBuffer, rxLength);
 }

@@ -77,6 +77,8 @@ private:
     void onRelayThread(F call);
     // On the relay thread only.
     void readBatch();
+    // Reads once when nothing seemed pending, so the socket notifies again.
+    void readLate();
     bool bindNow(quint16 port, QString *error);
     // Stops send() from using the descriptor; before the socket closes.
     void forgetDescriptor();
@@ -99,6 +101,6 @@ private:
     QObject *relayContext = nullptr; // lives on the relay thread, owns the socket
     // Relay thread only:
     QUdpSocket *udpSocket = nullptr;
-    uint8_t rxBuffer[rxCapacity] = {};
+    uint8_t rxBuffer[rxCapacity + 1] = {};
     int rxLength = 0;
 };

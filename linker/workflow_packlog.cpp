@@ -1,6 +1,7 @@
 #include "workflow_packlog.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -98,4 +99,40 @@ bool PackingLog::append(const PackLogEntry &entry, QString *error) const
             *error = reason;
     }
     return written;
+}
+
+PackingLog::DayLines PackingLog::linesOf(const QDate &day, qint64 tailBytes) const
+{
+    DayLines out;
+    QFile file(filePath());
+    if (!file.exists())
+        return out;
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.error = file.errorString();
+        return out;
+    }
+    // Only the end of a log that grows for years.
+    const qint64 start = qMax<qint64>(0, file.size() - tailBytes);
+    QByteArray tail;
+    if (file.seek(start))
+        tail = file.read(tailBytes);
+    if (start > 0) {
+        // The first line read is probably cut.
+        const int end = tail.indexOf('\n');
+        tail = end < 0 ? QByteArray() : tail.mid(end + 1);
+    }
+    const QByteArray prefix = day.toString(QStringLiteral("yyyy-MM-dd ")).toLatin1();
+    bool first = true;
+    for (QByteArray line : tail.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith(prefix)) {
+            out.lines.prepend(QString::fromLocal8Bit(line));
+            out.olderNotRead = out.olderNotRead || (first && start > 0);
+        }
+        first = false;
+    }
+    return out;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // One sealed box as it goes into the packing log.
 struct PackLogEntry
@@ -36,6 +37,17 @@ public:
     // Appends the line and returns once it is on the disk. On failure returns
     // false with the reason in `error`; the file then ends where it ended before.
     bool append(const PackLogEntry &entry, QString *error = nullptr) const;
+
+    // The lines of one day found in the file's last `tailBytes`, newest first.
+    struct DayLines
+    {
+        QStringList lines;
+        // The part read starts with a line of that day: older ones may be before it.
+        bool olderNotRead = false;
+        QString error; // why the file could not be read; empty when it is missing
+    };
+    static constexpr qint64 defaultTailBytes = 256 * 1024;
+    DayLines linesOf(const QDate &day, qint64 tailBytes = defaultTailBytes) const;
 
 private:
     QString m_folder;

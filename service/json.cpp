@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QTimer>
 
 Q_LOGGING_CATEGORY(lcJson, "json")
@@ -36,6 +37,8 @@ JSON::JSON(const QString &host, const QString &port, QObject *parent)
 
 JSON::~JSON()
 {
+    // Seals still waiting end unreported: their listeners may be going too.
+    blockSignals(true);
     // The handler aborts what is still running before the manager goes.
     handler.reset();
 }
@@ -73,12 +76,14 @@ bool JSON::fail(ServiceFailure why)
     return false;
 }
 
-std::shared_ptr<Result> JSON::takeResult(QNetworkReply *reply, qint64 *bodyBytes)
+std::shared_ptr<Result> JSON::takeResult(QNetworkReply *reply, qint64 *bodyBytes, QByteArray *body)
 {
     ReplyOutcome outcome = handler->takeOutcome(reply);
     httpStatus = outcome.httpStatus;
     if (bodyBytes)
         *bodyBytes = outcome.bodyBytes;
+    if (body)
+        *body = outcome.body;
     switch (outcome.status) {
     case ReplyStatus::Ok:
         break;
@@ -96,7 +101,7 @@ std::shared_ptr<Result> JSON::takeResult(QNetworkReply *reply, qint64 *bodyBytes
     return std::move(outcome.result);
 }
 
-bool JSON::waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace)
+bool JSON::waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace, bool keepOnTimeout)
 {
     if (trace)
         trace("Before Connects");
@@ -121,7 +126,8 @@ bool JSON::waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace)
     if (trace)
         trace("After loop  before tests of timer");
     if (!handler->isFinished(reply)) {
-        handler->abandon(reply);
+        if (!keepOnTimeout)
+            handler->abandon(reply);
         return fail(ServiceFailure::TimedOut);
     }
     timer.stop();
@@ -230,11 +236,15 @@ bool JSON::PackSeal(const QString &pointId, const QString &tableId, const QStrin
             = handler->sendPut(std::make_shared<ParserSeal>(),
                                baseUrl() + QLatin1String("/taviservice/timetable/seal"),
                                sealBody(pointId, tableId, apId, comment));
+    const quint64 number = ++sealNumber;
     console("GetSEAL1\n");
-    const bool replied = waitForReply(reply, timeLimits.seal);
+    const bool replied = waitForReply(reply, timeLimits.seal, Trace(), reply != nullptr);
     console("GetSEAL2\n");
     if (!replied) {
         qCDebug(lcJson) << "FailedSEAL";
+        // The service may still record it: its answer is awaited, not thrown away.
+        if (failure == ServiceFailure::TimedOut && reply)
+            awaitLateSeal(reply, number);
         return false;
     }
     qCDebug(lcJson) << "SuccessSEAL";
@@ -247,6 +257,44 @@ bool JSON::PackSeal(const QString &pointId, const QString &tableId, const QStrin
             printable(seal->tableId).constData(), printable(seal->pointId).constData(),
             printable(seal->apId).constData(), seal->examSchedId);
     return true;
+}
+
+void JSON::awaitLateSeal(QNetworkReply *reply, quint64 number)
+{
+    ++lateSeals;
+    qCInfo(lcJson).nospace() << "seal " << number << " not answered in time; waiting up to "
+                             << timeLimits.lateSeal << " ms more";
+    const QPointer<OssaRequestHandler> owner = handler.get();
+    // The timer is the context of the handler's connections: deleting it ends the wait.
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    const auto ended = std::make_shared<bool>(false);
+    const auto end = [this, timer, number, ended](LateSeal outcome) {
+        if (*ended)
+            return;
+        *ended = true;
+        timer->stop();
+        timer->deleteLater();
+        --lateSeals;
+        emit lateSealEnded(number, outcome);
+    };
+    connect(owner.data(), &OssaRequestHandler::replyProcessed, timer,
+            [owner, reply, end](QNetworkReply *done) {
+                if (done != reply || !owner)
+                    return;
+                const ReplyOutcome outcome = owner->takeOutcome(reply);
+                const bool recorded = outcome.status == ReplyStatus::Ok && outcome.result
+                        && outcome.result->dataAs<Seal>();
+                end(recorded ? LateSeal::Recorded : LateSeal::Refused);
+            });
+    // A new login replaces the handler, which aborts the request.
+    connect(owner.data(), &QObject::destroyed, timer, [end] { end(LateSeal::NoAnswer); });
+    connect(timer, &QTimer::timeout, this, [owner, reply, end] {
+        if (owner)
+            owner->abandon(reply);
+        end(LateSeal::NoAnswer);
+    });
+    timer->start(timeLimits.lateSeal);
 }
 
 QList<Timetable *> JSON::timetables() const

@@ -23,6 +23,15 @@ struct ServiceTimeLimits
     int seal = 3000;
     int tables = 3000;
     int schedule = 10000;
+    // A seal without an answer in `seal` ms keeps waiting this much longer.
+    int lateSeal = 60000;
+};
+
+// How a seal that was not answered in time ended.
+enum class LateSeal {
+    Recorded, // a success answer with a record: the service holds the seal
+    Refused, // an answer without a seal (error status, no record, unusable body)
+    NoAnswer, // nothing within the late limit, or the client let the request go
 };
 
 // Why the latest operation returned false, as far as the client can tell.
@@ -80,6 +89,10 @@ public:
     ServiceFailure lastFailure() const { return failure; }
     int lastHttpStatus() const { return httpStatus; }
     OssaRequestHandler *requestHandler() const { return handler.get(); }
+    // Number of the latest PackSeal request (1 for the first).
+    quint64 lastSealNumber() const { return sealNumber; }
+    // Seals that timed out and still wait for a late answer.
+    int lateSealsWaiting() const { return lateSeals; }
 
     // Written and read by the packing workflow after Connect.
     bool loggedIn = false;
@@ -91,6 +104,9 @@ public:
 
 signals:
     void SigTEst();
+    // A PackSeal that returned false with TimedOut has ended (see LateSeal). Not
+    // emitted for seals still waiting when the client is destroyed.
+    void lateSealEnded(quint64 sealNumber, LateSeal outcome);
 
 public slots:
     void test();
@@ -117,9 +133,14 @@ private:
     QString baseUrl() const;
     // Starts an operation: false (and NotReady) when it may not run now.
     bool ready(const char *operation);
-    bool waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace = Trace());
+    // A timed-out request is aborted, unless `keepOnTimeout` (the caller then owns it).
+    bool waitForReply(QNetworkReply *reply, int limitMs, const Trace &trace = Trace(),
+                      bool keepOnTimeout = false);
+    // Waits for the late answer of a timed-out seal without blocking.
+    void awaitLateSeal(QNetworkReply *reply, quint64 number);
     // The parsed reply of a finished request; records why when there is none.
-    std::shared_ptr<Result> takeResult(QNetworkReply *reply, qint64 *bodyBytes = nullptr);
+    std::shared_ptr<Result> takeResult(QNetworkReply *reply, qint64 *bodyBytes = nullptr,
+                                       QByteArray *body = nullptr);
     bool fail(ServiceFailure why);
     template<class L>
     bool fetchPages(const PageFetch<L> &fetch);
@@ -140,4 +161,6 @@ private:
     bool busy = false;
     ServiceFailure failure = ServiceFailure::None;
     int httpStatus = 0;
+    quint64 sealNumber = 0;
+    int lateSeals = 0;
 };

@@ -7,7 +7,6 @@
 #include "parser_timetable.h"
 
 #include <QLoggingCategory>
-#include <QSet>
 
 Q_DECLARE_LOGGING_CATEGORY(lcJson)
 
@@ -15,10 +14,9 @@ namespace {
 
 const int tablePageSize = 100;
 const int schedulePageSize = 1000;
-// A fetch ends as a failure past these, whatever the pages report: far more than a
+// A fetch ends as a failure past this, whatever the pages report: far more than a
 // packing point has, little enough that a service that never ends cannot hang the
 // workflow or fill the memory.
-const int maxPagesPerFetch = 200;
 const qint64 maxBytesPerFetch = 4 * OssaRequestHandler::defaultMaxReplyBytes;
 
 } // namespace
@@ -35,8 +33,6 @@ struct PageFetch
     const char *sendingFormat = "";
     std::function<void(const L &page)> printPage;
     std::function<void(const Record &record)> printRecord;
-    // Identity of a record: a page that brings no new one ends the fetch.
-    std::function<QString(const Record &record)> key;
     QList<QSharedPointer<Record>> *records = nullptr;
     std::function<void(const char *line)> trace;
 };
@@ -44,13 +40,10 @@ struct PageFetch
 template<class L>
 bool JSON::fetchPages(const PageFetch<L> &fetch)
 {
-    QSet<QString> seen;
     qint64 bytes = 0;
-    for (int pages = 0, offset = 0;; ++pages, offset += fetch.pageSize) {
-        if (pages == maxPagesPerFetch) {
-            qCWarning(lcJson) << "more than" << maxPagesPerFetch << "pages; fetch stopped";
-            return fail(ServiceFailure::BadReply);
-        }
+    // A service that ignores the offset sends the same page again and again.
+    QByteArray previousPage;
+    for (int offset = 0;; offset += fetch.pageSize) {
         const QString url = fetch.url(offset);
         console(fetch.sendingFormat, printable(url).constData());
         QNetworkReply *reply = handler->sendGet(fetch.parser, url);
@@ -63,7 +56,8 @@ bool JSON::fetchPages(const PageFetch<L> &fetch)
             fetch.trace("After Test  Before getlastResult");
         }
         qint64 replyBytes = 0;
-        const std::shared_ptr<Result> result = takeResult(reply, &replyBytes);
+        QByteArray pageBody;
+        const std::shared_ptr<Result> result = takeResult(reply, &replyBytes, &pageBody);
         if (fetch.trace)
             fetch.trace("After getlastResult");
         bytes += replyBytes;
@@ -84,14 +78,15 @@ bool JSON::fetchPages(const PageFetch<L> &fetch)
             return fail(ServiceFailure::Refused);
         if (fetch.printPage)
             fetch.printPage(*page);
-        int added = 0;
+        if (offset > 0 && pageBody == previousPage) {
+            qCWarning(lcJson) << "page at offset" << offset
+                              << "repeats the previous page; fetch stopped";
+            return fail(ServiceFailure::BadReply);
+        }
+        previousPage = pageBody;
         for (const QSharedPointer<typename L::Record> &record : page->items) {
             fetch.records->append(record);
             fetch.printRecord(*record);
-            if (!seen.contains(fetch.key(*record))) {
-                seen.insert(fetch.key(*record));
-                ++added;
-            }
         }
         if (page->count != fetch.pageSize)
             return true;
@@ -99,11 +94,6 @@ bool JSON::fetchPages(const PageFetch<L> &fetch)
             // A full count with nothing in it would otherwise ask for pages forever.
             qCDebug(lcJson) << "empty page reports a full count; fetch ends";
             return true;
-        }
-        if (added == 0) {
-            qCWarning(lcJson) << "page at offset" << offset
-                              << "repeats earlier records only; fetch stopped";
-            return fail(ServiceFailure::BadReply);
         }
     }
 }
@@ -132,7 +122,6 @@ bool JSON::GetTables()
                 printable(t.tableId).constData(), printable(t.subject).constData(),
                 printable(t.abbreviation).constData(), t.startTime, t.endTime);
     };
-    fetch.key = [](const Timetable &t) { return t.tableId; };
     fetch.records = &timetableList;
     return fetchPages(fetch);
 }
@@ -161,7 +150,6 @@ bool JSON::GetSchedule(const QString &tableId)
                 printable(s.tableId).constData(), printable(s.pointId).constData(),
                 printable(s.subjectName).constData(), printable(s.centerName).constData());
     };
-    fetch.key = [](const ExamSchedule &s) { return QString::number(s.examSchedId); };
     fetch.records = &examScheduleList;
     fetch.trace = [&traceText](const char *line) {
         traceText += line;

@@ -75,14 +75,33 @@ QNetworkReply *OssaRequestHandler::sendPut(std::shared_ptr<ResultParser> parser,
     return track(manager->post(request, bytes), std::move(parser));
 }
 
+QByteArray OssaRequestHandler::formName(const QString &userName)
+{
+    // As typed, except what would change the form's meaning or break its line.
+    QByteArray out;
+    for (int i = 0; i < userName.size(); ++i) {
+        const QChar c = userName.at(i);
+        // A surrogate pair is one character, and never a special one.
+        const int length = c.isHighSurrogate() && i + 1 < userName.size()
+                        && userName.at(i + 1).isLowSurrogate()
+                ? 2
+                : 1;
+        const QByteArray bytes = userName.mid(i, length).toUtf8();
+        i += length - 1;
+        const bool special = c.category() == QChar::Other_Control || c == QLatin1Char('&')
+                || c == QLatin1Char('=') || c == QLatin1Char('+') || c == QLatin1Char('%');
+        out += special ? bytes.toPercentEncoding() : bytes;
+    }
+    return out;
+}
+
 QByteArray OssaRequestHandler::loginBody(const QString &userName, const QString &password)
 {
-    // The name is form-encoded so that "&" or "=" cannot add form fields.
     const QByteArray digest = QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5)
                                       .toHex()
                                       .toUpper();
-    return QByteArrayLiteral("username=") + QUrl::toPercentEncoding(userName)
-            + QByteArrayLiteral("&password=") + digest;
+    return QByteArrayLiteral("username=") + formName(userName) + QByteArrayLiteral("&password=")
+            + digest;
 }
 
 QNetworkReply *OssaRequestHandler::sendLogin(std::shared_ptr<ResultParser> parser,
@@ -96,7 +115,7 @@ QNetworkReply *OssaRequestHandler::sendLogin(std::shared_ptr<ResultParser> parse
     request.setRawHeader("Accept-Encoding", "identity");
     // The digest is as good as the password to anyone who reads it: never traced.
     console("MORV-Token: username=%s&password=<hidden>\n",
-            QUrl::toPercentEncoding(userName).constData());
+            printable(QString::fromUtf8(formName(userName))).constData());
     return track(manager->post(request, loginBody(userName, password)), std::move(parser));
 }
 
@@ -221,6 +240,7 @@ void OssaRequestHandler::finishDownload(QNetworkReply *reply)
     reply->deleteLater();
     collect(entry, reply);
     const QByteArray body = std::move(entry.body);
+    outcome.body = body;
     outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     console("Finished download....%lld\n", outcome.bodyBytes);
     if (entry.tooLarge) {

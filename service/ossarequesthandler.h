@@ -28,6 +28,7 @@ struct ReplyOutcome
     ReplyStatus status = ReplyStatus::NoConnection;
     int httpStatus = 0; // 0 when no HTTP status line arrived
     qint64 bodyBytes = 0; // body bytes received, also those beyond the limit
+    QByteArray body; // the body as received; empty when it was over the limit
 };
 
 // Sends the service's three kinds of request and parses each reply with the parser
@@ -69,6 +70,9 @@ public:
 
     const QByteArray &getToken() const { return token; }
     static QByteArray loginBody(const QString &userName, const QString &password);
+    // The user name as the login form carries it: as typed, with "&", "=", "+", "%"
+    // and control characters percent-encoded (UTF-8).
+    static QByteArray formName(const QString &userName);
 
 signals:
     void resultFinish();

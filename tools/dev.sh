@@ -87,7 +87,7 @@ windows)
 demo)
     install_deps
     BW_TARGETS=$demo_targets configure_build build
-    exec bash tools/demo/run-demo.sh build ;;
+    exec bash demo/run-demo.sh build ;;
 package)
     install_deps
     BW_TARGETS="boxwright boxwright-udev-probe" configure_build build

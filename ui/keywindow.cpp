@@ -163,6 +163,11 @@ void KeyWindow::resetView()
     setTransCount(0);
 }
 
+void KeyWindow::focusFirstButton()
+{
+    ui->btnScanTag->setFocus(Qt::OtherFocusReason);
+}
+
 std::optional<QColor> KeyWindow::colorForWord(const QString &text, Target target)
 {
     if (text.contains(QLatin1String("green")))

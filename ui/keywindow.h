@@ -28,6 +28,8 @@ public:
 
     // Back to the idle look; colours, battery and arrows are left as they are.
     void resetView();
+    // Keyboard focus on "Scan Tag", as when the dashboard first shows.
+    void focusFirstButton();
 
     enum class Target { Detail, Status };
     // Colour chosen by the first colour word found in `text`, if any.

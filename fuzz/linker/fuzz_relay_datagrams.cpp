@@ -1,16 +1,20 @@
 // Datagrams of any size and content from the relay server, through the relay link
 // and the linker to the key: each datagram that fits a key message reaches the key
 // once, whole and in order; larger ones are dropped; nothing else is sent.
+//
+// One linker, attached and relaying, serves every input: its threads are started
+// once, and each input only sends datagrams and waits for them at the key.
 #include "linker_rig.h"
 
+#include <QDeadlineTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
-
-quint16 relayPort = 0;
 
 QByteArray identity(quint16 port)
 {
@@ -47,27 +51,56 @@ QByteArray relayed(const QByteArray &payload)
     return value;
 }
 
+// Datagrams in flight at most, each no larger than 2047 bytes: far less than a
+// socket's default receive buffer holds.
+constexpr int kGroup = 16;
+
+quint16 freeLoopbackPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    return probe.localPort();
+}
+
+// The linker with its relay open on a free port, and the server's socket.
+struct RelayRig
+{
+    RelayRig()
+        : port(freeLoopbackPort())
+    {
+        if (!linker.attached())
+            return;
+        linker.fromKey(identity(port));
+        linker.fromKey(connectRequest());
+        // What the linker answered the key is no datagram.
+        linker.takeSentPayloads(0);
+    }
+    bool ready() const { return port != 0 && linker.relay.isOpen(); }
+
+    quint16 port;
+    LinkerRig linker;
+    QUdpSocket server;
+};
+
+RelayRig *rig = nullptr;
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     startQuietApplication();
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    relayPort = probe.localPort();
+    // Made after the application object, so it is destroyed (threads joined) before it.
+    static RelayRig relayRig;
+    if (!relayRig.ready()) {
+        std::fprintf(stderr, "the relay link did not open\n");
+        std::abort();
+    }
+    rig = &relayRig;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    LinkerRig rig;
-    if (!rig.attached())
-        return 0;
-    rig.fromKey(identity(relayPort));
-    rig.fromKey(connectRequest());
-    if (!rig.relay.isOpen())
-        return 0;
-
     // Records of two header bytes and data: bit 7 of the first byte repeats the next
     // byte to the length in the low 11 bits, so that large datagrams need little input.
     QList<QByteArray> datagrams;
@@ -87,30 +120,47 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         datagrams << datagram;
     }
-    const QByteArray sentinel("end of input");
-    datagrams << sentinel;
-    QUdpSocket server;
-    for (const QByteArray &datagram : datagrams)
-        server.writeDatagram(datagram, QHostAddress::LocalHost, relayPort);
-    const bool arrived = pumpUntil([&] {
-        const QVector<QByteArray> sent = rig.sentPayloads();
-        return !sent.isEmpty() && relayed(sent.last()) == sentinel;
-    });
-    require(arrived);
-
-    QList<QByteArray> expected;
-    for (const QByteArray &datagram : datagrams) {
-        if (datagram.size() <= cLinker::maxRelayPayload)
-            expected << datagram;
-    }
+    // Sent in groups, each followed by a marker that must reach the key before the
+    // next group goes: a burst of large datagrams could overflow the socket's receive
+    // buffer, and the kernel would drop some before the relay link sees them. The
+    // last marker also ensures nothing of this input reaches the key during the next.
     // Writes to the key may be made on another thread, in their own time: only the
     // relay payload is compared, whatever else the linker sent around it.
+    QList<QByteArray> expected;
     QList<QByteArray> got;
-    for (const QByteArray &payload : rig.sentPayloads()) {
-        const QByteArray data = relayed(payload);
-        if (!data.isNull())
-            got << data;
+    QDeadlineTimer deadline(3000);
+    for (int first = 0; first == 0 || first < datagrams.size(); first += kGroup) {
+        const int end = std::min(first + kGroup, int(datagrams.size()));
+        const QByteArray marker = "end of group " + QByteArray::number(first / kGroup);
+        for (int i = first; i < end; ++i) {
+            rig->server.writeDatagram(datagrams[i], QHostAddress::LocalHost, rig->port);
+            if (datagrams[i].size() <= cLinker::maxRelayPayload)
+                expected << datagrams[i];
+        }
+        rig->server.writeDatagram(marker, QHostAddress::LocalHost, rig->port);
+        expected << marker;
+        while (got.size() < expected.size() && !deadline.hasExpired()) {
+            for (const QByteArray &payload : rig->linker.takeSentPayloads(1)) {
+                const QByteArray data = relayed(payload);
+                if (!data.isNull())
+                    got << data;
+            }
+        }
     }
-    require(got == expected);
+    // The linker's traffic updates, posted from the relay threads.
+    QCoreApplication::processEvents();
+    if (got != expected) {
+        int same = 0;
+        while (same < got.size() && same < expected.size() && got[same] == expected[same])
+            ++same;
+        std::fprintf(stderr,
+                     "relay payloads at the key: %d of %d expected (%s); the first %d "
+                     "as sent, then %d bytes where %d were sent\n",
+                     int(got.size()), int(expected.size()),
+                     deadline.hasExpired() ? "gave up waiting" : "in time", same,
+                     same < got.size() ? int(got[same].size()) : -1,
+                     same < expected.size() ? int(expected[same].size()) : -1);
+        std::abort();
+    }
     return 0;
 }

@@ -14,11 +14,14 @@
 #include "usb_device.h"
 #include "usb_link.h"
 
+#include <QDeadlineTimer>
 #include <QStringList>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 class RecordingDevice : public UsbDevice
 {
@@ -37,8 +40,11 @@ public:
     }
     int writePipe(const uint8_t *bytes, int n) override
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        written.append(reinterpret_cast<const char *>(bytes), n);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            written.append(reinterpret_cast<const char *>(bytes), n);
+        }
+        wrote.notify_all();
         return n;
     }
     const UsbDeviceRecord &current() const override { return record; }
@@ -50,15 +56,21 @@ public:
         }
         wake.notify_all();
     }
-    QByteArray writtenSoFar() const
+    // What was written since the last call; waits up to waitMs for a first byte.
+    QByteArray takeWritten(int waitMs)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        return written;
+        std::unique_lock<std::mutex> lock(mutex);
+        wrote.wait_for(lock, std::chrono::milliseconds(waitMs),
+                       [this] { return !written.isEmpty(); });
+        QByteArray taken;
+        taken.swap(written);
+        return taken;
     }
 
 private:
-    mutable std::mutex mutex;
-    std::condition_variable wake;
+    std::mutex mutex;
+    std::condition_variable wake; // cancelRead
+    std::condition_variable wrote;
     QByteArray written;
     bool cancelled = false;
     UsbDeviceRecord record;
@@ -102,18 +114,34 @@ struct LinkerRig
         link.reset();
     }
 
-    // The link has attached and the linker's connect request went out.
+    // The link has attached and the linker's connect request went out. Sleeps on the
+    // device between turns of the event loop instead of spinning, so the link's
+    // threads get the processor.
     bool attached()
     {
-        return pumpUntil([this] { return !device->writtenSoFar().isEmpty(); });
+        QDeadlineTimer deadline(3000);
+        do {
+            QCoreApplication::processEvents();
+            if (collect(1) > 0)
+                return true;
+        } while (!deadline.hasExpired());
+        return false;
     }
 
-    // Payloads of the good frames written so far, filler bytes included.
-    QVector<QByteArray> sentPayloads() const
+    // Payloads of the good frames written so far (or since the last take), filler
+    // bytes included.
+    const QVector<QByteArray> &sentPayloads()
     {
-        const QByteArray bytes = device->writtenSoFar();
-        FrameAssembler assembler;
-        return assembler.feed(reinterpret_cast<const uint8_t *>(bytes.constData()), bytes.size());
+        collect(0);
+        return sent;
+    }
+
+    // The payloads of sentPayloads(), which starts over empty; waits up to waitMs
+    // for a write when there is nothing new.
+    QVector<QByteArray> takeSentPayloads(int waitMs)
+    {
+        collect(waitMs);
+        return std::exchange(sent, {});
     }
 
     void fromKey(const QByteArray &payload) { linker->receiveUSB(payload); }
@@ -124,4 +152,26 @@ struct LinkerRig
     RecordingDevice *device = nullptr;
     std::unique_ptr<usbLink> link;
     std::unique_ptr<ScanRecordingLinker> linker;
+
+private:
+    // Frames what the device got since the last call; the number of new payloads.
+    // Bytes after the last flag wait for the rest of their frame: the assembler
+    // treats what it is fed as one read, and would take a frame cut short at the
+    // end of a read that happens to check.
+    int collect(int waitMs)
+    {
+        pending += device->takeWritten(waitMs);
+        const int end = pending.lastIndexOf(char(0x7E)) + 1;
+        if (end == 0)
+            return 0;
+        const QVector<QByteArray> payloads
+                = assembler.feed(reinterpret_cast<const uint8_t *>(pending.constData()), end);
+        pending.remove(0, end);
+        sent += payloads;
+        return payloads.size();
+    }
+
+    FrameAssembler assembler;
+    QByteArray pending; // written after the last flag
+    QVector<QByteArray> sent;
 };

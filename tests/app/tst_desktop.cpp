@@ -7,12 +7,16 @@
 #include "log_capture.h"
 #include "ossarequesthandler.h"
 #include "program_facts.h"
+#include "program_menu.h"
+#include "seals_today.h"
 #include "workflow_harness.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -24,6 +28,7 @@ private slots:
     void initTestCase();
     void commandLineAnswersWithoutADisplay();
     void aboutAndDiagnosticsNameTheKeyAndHideSecrets();
+    void sealsTodayListsTodaysLinesNewestFirst();
 
 private:
     QTemporaryDir config_;
@@ -137,6 +142,64 @@ void TestDesktop::aboutAndDiagnosticsNameTheKeyAndHideSecrets()
         QVERIFY2(text.contains(present), present.constData());
     for (const QByteArray &secret : {digest, digest.toLower(), token, comment.toUtf8()})
         QVERIFY2(!text.contains(secret), secret.constData());
+}
+
+void TestDesktop::sealsTodayListsTodaysLinesNewestFirst()
+{
+    WorkflowHarness h;
+    seedStandardData(h.web);
+    h.web.setLock("555", FakeWebService::lock("L9", "COMMISSIONED"));
+    // A log of years: far more than is read, all of it before today.
+    const QString path = h.workflow->packingLog().filePath();
+    QVERIFY(h.workflow->packingLog().ensureFolder());
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        const QByteArray line = QDate::currentDate().addDays(-1).toString("yyyy-MM-dd").toLatin1()
+                + " 09:00:00    CenterName:Old Hall    Subject:History    LockId:L1    "
+                  "ScannedRfid:1\r\n";
+        for (int i = 0; i < 20000; ++i)
+            QVERIFY(old.write(line) == line.size());
+    }
+    h.now = QDateTime(QDate::currentDate(), QTime(10, 0, 0));
+    h.runToCentres("303903");
+    h.sealFirstCentre();
+    h.now = h.now.addSecs(300);
+    h.scan("555");
+    h.sealFirstCentre();
+    if (QTest::currentTestFailed())
+        return;
+
+    QWidget window;
+    ProgramMenu menu(&window, h.linker.get(), h.link.get(), nullptr);
+    auto *action = menu.menu()->findChild<QAction *>(QStringLiteral("actionSealsToday"));
+    QVERIFY(action);
+    QCOMPARE(action->text(), QString::fromUtf8("Seals today\u2026"));
+    QStringList shown;
+    QString summary;
+    QString fileText;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<SealsTodayDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        shown = dialog->findChild<QPlainTextEdit *>()->toPlainText().split('\n');
+        summary = dialog->summary();
+        fileText = dialog->findChild<QLabel *>(QStringLiteral("lblFile"))->text();
+        dialog->reject();
+    });
+    action->trigger();
+
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    QCOMPARE(shown,
+             (QStringList {today
+                                   + " 10:05:00    CenterName:North Hall    "
+                                     "Subject:Mathematics    LockId:L9    ScannedRfid:555",
+                           today
+                                   + " 10:00:00    CenterName:North Hall    "
+                                     "Subject:Mathematics    LockId:L7    "
+                                     "ScannedRfid:303903"}));
+    QCOMPARE(summary, QString("2 seals recorded in the packing log today, newest first:"));
+    QVERIFY2(fileText.contains(QDir::toNativeSeparators(path)), qPrintable(fileText));
 }
 
 QTEST_MAIN(TestDesktop)

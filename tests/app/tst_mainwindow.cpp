@@ -98,6 +98,46 @@ private slots:
         QCOMPARE(statusOf(k)->text(), QStringLiteral("READY"));
     }
 
+    void replugGivesScanTagTheFocus()
+    {
+        MainWindow w(Images);
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        KeyWindow *k = w.dashboard();
+        QSignalSpy scans(k, &KeyWindow::requestScanTag);
+        w.setLayout(1);
+        w.setLayout(0); // the key is unplugged...
+        w.setLayout(1); // ...and plugged back
+        QWidget *focus = QApplication::focusWidget();
+        QVERIFY(focus);
+        QCOMPARE(focus->objectName(), QStringLiteral("btnScanTag"));
+        QTest::keyClick(focus, Qt::Key_Space);
+        QCOMPARE(scans.count(), 1);
+    }
+
+    void nothingDrawnRightOfTheButtons()
+    {
+        MainWindow w(Images);
+        w.setLayout(1);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QImage shot = w.grab().toImage();
+        auto *lock = w.dashboard()->findChild<QPushButton *>(QStringLiteral("btnLock"));
+        const QRect button(lock->mapTo(&w, QPoint(0, 0)), lock->size());
+        // Beyond the button's own edge shading, the strip is the window's black.
+        const qreal ratio = shot.devicePixelRatio();
+        QStringList marks;
+        for (int y = button.top(); y <= button.bottom(); ++y) {
+            for (int x = button.right() + 3; x < w.width(); ++x) {
+                const QColor c = shot.pixelColor(QPoint(int(x * ratio), int(y * ratio)));
+                if (c.red() + c.green() + c.blue() > 60)
+                    marks << QStringLiteral("%1,%2").arg(x).arg(y);
+            }
+        }
+        QVERIFY2(marks.isEmpty(), qPrintable(marks.join(' ')));
+    }
+
     void teardownRunsFirstAndOnce()
     {
         int runs = 0;

@@ -354,11 +354,14 @@ void ServiceOperationsTest::endlessPagingEndsAsFailure_data()
     QTest::addColumn<bool>("schedules");
     QTest::addColumn<bool>("newRecordEachPage");
     QTest::addColumn<QString>("logLine");
-    QTest::newRow("timetables: the same record again")
-            << false << false << "repeats earlier records only";
-    QTest::newRow("timetables: one new record each page") << false << true << "more than 200 pages";
-    QTest::newRow("schedules: the same record again")
-            << true << false << "repeats earlier records only";
+    QTest::addColumn<int>("requests");
+    QTest::newRow("timetables: the same page again")
+            << false << false << "repeats the previous page" << 2;
+    // 1 MB pages: the fetch stops once the pages hold more than 32 MB.
+    QTest::newRow("timetables: one new record each page")
+            << false << true << "bytes; fetch stopped" << 32;
+    QTest::newRow("schedules: the same page again")
+            << true << false << "repeats the previous page" << 2;
 }
 
 void ServiceOperationsTest::endlessPagingEndsAsFailure()
@@ -367,15 +370,20 @@ void ServiceOperationsTest::endlessPagingEndsAsFailure()
     QFETCH(bool, schedules);
     QFETCH(bool, newRecordEachPage);
     QFETCH(QString, logLine);
+    QFETCH(int, requests);
     TestServer server;
     server.setResponder([=](const SeenRequest &request) {
         if (request.path == "/taviservice/login")
             return loginReply("clerk", "tok");
-        const int id = newRecordEachPage ? offsetOf(request) : 7;
+        if (newRecordEachPage) {
+            return jsonReply(R"({"rc":0,"result":{"count":100,"list":[{"tableId":"T)"
+                             + std::to_string(offsetOf(request)) + R"(","subject":")"
+                             + std::string(1024 * 1024, 's') + R"("}]}})");
+        }
         if (!schedules)
-            return timetablePage(100, id, 1);
-        return jsonReply(R"({"rc":0,"result":{"count":1000,"list":[{"examSchedId":)"
-                         + std::to_string(id) + R"(,"pointId":"P"}]}})");
+            return timetablePage(100, 7, 1);
+        return jsonReply(R"({"rc":0,"result":{"count":1000,"list":[{"examSchedId":7,)"
+                         R"("pointId":"P"}]}})");
     });
     auto client = clientFor(server);
     QVERIFY(client->Connect(QStringLiteral("clerk"), QStringLiteral("pw")));
@@ -383,7 +391,7 @@ void ServiceOperationsTest::endlessPagingEndsAsFailure()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logLine));
     QVERIFY(!(schedules ? client->GetSchedule(QStringLiteral("T1")) : client->GetTables()));
     QCOMPARE(client->lastFailure(), ServiceFailure::BadReply);
-    QCOMPARE(int(server.requests().size()), newRecordEachPage ? 200 : 2);
+    QCOMPARE(int(server.requests().size()), requests);
     QVERIFY(!client->isBusy());
 }
 

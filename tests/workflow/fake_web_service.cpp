@@ -109,6 +109,7 @@ QJsonValue FakeWebService::resultFor(const httplib::Request &req, const QString 
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (path == QLatin1String("/taviservice/login")) {
+        m_loginBodies.append(QByteArray::fromStdString(req.body));
         const QString user = QString::fromStdString(req.get_param_value("username"));
         const QString digest = QString::fromStdString(req.get_param_value("password"));
         if (!m_passwordDigests.contains(user) || m_passwordDigests.value(user) != digest)
@@ -119,11 +120,12 @@ QJsonValue FakeWebService::resultFor(const httplib::Request &req, const QString 
     if (!authorised(req))
         return QJsonValue::Null;
 
+    const int offset = m_offsetIgnored ? 0 : offsetOf(req);
     if (path == QLatin1String("/taviservice/timetable"))
-        return page(m_timetables, offsetOf(req), 100);
+        return page(m_timetables, offset, 100);
     if (path == QLatin1String("/taviservice/examschedule")) {
         const QString tableId = QString::fromStdString(req.get_param_value("tableId"));
-        return page(m_schedules.value(tableId), offsetOf(req), 1000);
+        return page(m_schedules.value(tableId), offset, 1000);
     }
     const QString lockPrefix = QStringLiteral("/taviservice/lock/find/by/rf/");
     if (path.startsWith(lockPrefix)) {
@@ -204,6 +206,12 @@ void FakeWebService::setBroken(const QString &pathPrefix)
     m_brokenPrefix = pathPrefix;
 }
 
+void FakeWebService::setOffsetIgnored(bool ignored)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_offsetIgnored = ignored;
+}
+
 void FakeWebService::hold(const QString &pathPrefix)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -238,6 +246,12 @@ QList<QJsonObject> FakeWebService::sealBodies() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_sealBodies;
+}
+
+QList<QByteArray> FakeWebService::loginBodies() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_loginBodies;
 }
 
 void FakeWebService::clearRequests()

@@ -42,6 +42,9 @@ public:
     // Requests whose path starts with prefix get an HTML page instead of JSON.
     void setBroken(const QString &pathPrefix);
 
+    // Every list request is answered with its first page, whatever the offset.
+    void setOffsetIgnored(bool ignored);
+
     // Requests whose path starts with prefix are answered only after release().
     void hold(const QString &pathPrefix);
     void release();
@@ -50,6 +53,8 @@ public:
     QStringList requests() const;
     int count(const QString &requestPrefix) const;
     QList<QJsonObject> sealBodies() const;
+    // Login request bodies as they arrived, undecoded.
+    QList<QByteArray> loginBodies() const;
     void clearRequests();
 
     static QJsonObject timetable(const QString &id, qint64 start, qint64 end,
@@ -79,6 +84,8 @@ private:
     QMap<QString, QJsonObject> m_locks;
     bool m_validationSucceeds = true;
     bool m_sealSucceeds = true;
+    bool m_offsetIgnored = false;
+    QList<QByteArray> m_loginBodies;
     QStringList m_requests;
     QList<QJsonObject> m_sealBodies;
     QSet<QByteArray> m_tokens;

@@ -149,6 +149,15 @@ public:
             whileOpen(boxes.last());
     }
 
+    // Questions are recorded as boxes of kind Question and answered with `answer`.
+    bool ask(const QString &title, const QString &text) override
+    {
+        boxes.append({Kind::Question, title, text});
+        if (whileOpen)
+            whileOpen(boxes.last());
+        return answer;
+    }
+
     QStringList texts() const
     {
         QStringList out;
@@ -159,4 +168,5 @@ public:
 
     QList<Box> boxes;
     std::function<void(const Box &)> whileOpen;
+    bool answer = false;
 };

@@ -15,6 +15,7 @@
 #include "confirmgui.h"
 #include "examcentregui.h"
 #include "expect_log.h"
+#include "json.h"
 #include "keywindow.h"
 #include "linker_wiring.h"
 #include "login.h"
@@ -465,13 +466,17 @@ void WorkflowWidgetsTest::fullDiskShowsTheLineToCopy()
 void WorkflowWidgetsTest::closingTheMainWindowEndsTheRun_data()
 {
     QTest::addColumn<bool>("sealWaiting");
-    QTest::newRow("confirmation open") << false;
-    QTest::newRow("seal waiting for its answer") << true;
+    QTest::addColumn<bool>("late");
+    QTest::newRow("confirmation open") << false << false;
+    QTest::newRow("seal waiting for its answer") << true << false;
+    // Past its limit the seal waits 60 s for a late answer: the end does not.
+    QTest::newRow("seal waiting for a late answer") << true << true;
 }
 
 void WorkflowWidgetsTest::closingTheMainWindowEndsTheRun()
 {
     QFETCH(bool, sealWaiting);
+    QFETCH(bool, late);
     WorkflowHarness h(nullptr);
     WidgetWorkflowDialogs widgets(h.linker.get());
     h.linker->setWorkflowDialogs(&widgets);
@@ -484,7 +489,18 @@ void WorkflowWidgetsTest::closingTheMainWindowEndsTheRun()
     QPointer<ConfirmGui> confirm = runToConfirm(h, widgets);
     QVERIFY(confirm);
 
-    if (sealWaiting) {
+    if (late) {
+        ServiceTimeLimits limits;
+        limits.seal = 200;
+        h.workflow->service()->setTimeLimits(limits);
+        h.web.hold("/taviservice/timetable/seal");
+        QTimer::singleShot(0, confirm, [&] { click(confirm, "btnFinish"); });
+        // Closed once the seal is past its limit and the operator has been told.
+        h.prompt.whileOpen = [&](const ScriptedPrompt::Box &) {
+            expectLog(QtWarningMsg, QRegularExpression("program ending: the seal of lock L7"));
+            QTimer::singleShot(0, &window, &QWidget::close);
+        };
+    } else if (sealWaiting) {
         // "Finish" was pressed just before: its seal is on its way.
         h.web.hold("/taviservice/timetable/seal");
         QTimer::singleShot(0, confirm, [&] { click(confirm, "btnFinish"); });
@@ -501,6 +517,13 @@ void WorkflowWidgetsTest::closingTheMainWindowEndsTheRun()
     QCOMPARE(QApplication::exec(), 0);
 
     QVERIFY(widgets.openDialogs().isEmpty());
+    if (late) {
+        // Told that it may be recorded; nothing written for it.
+        QCOMPARE(h.prompt.boxes.size(), 1);
+        QVERIFY(h.prompt.boxes.first().text.contains("the seal may have been recorded"));
+        QVERIFY(h.logLines().isEmpty());
+        return;
+    }
     QVERIFY(h.prompt.boxes.isEmpty());
     if (sealWaiting) {
         // The seal the service took still has its line.

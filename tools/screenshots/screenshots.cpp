@@ -15,6 +15,7 @@
 #include "keywindow.h"
 #include "login.h"
 #include "mainwindow.h"
+#include "seals_today.h"
 #include "timetable.h"
 #include "timetablegui.h"
 #include "waiting_look.h"
@@ -156,6 +157,18 @@ void dialogs(const QString &out)
     confirm.findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"))
             ->setPlainText(QStringLiteral("Sealed in the presence of two invigilators."));
     save(&confirm, out, "dialog-confirm.png");
+
+    PackingLog::DayLines today;
+    for (const char *line :
+         {"2026-12-08 11:42:17    CenterName:North Hall    Subject:Mathematics P1    "
+          "LockId:L23    ScannedRfid:303911",
+          "2026-12-08 11:39:05    CenterName:Central College    Subject:Mathematics P1    "
+          "LockId:L12    ScannedRfid:303907",
+          "2026-12-08 11:31:48    CenterName:North Hall    Subject:Mathematics P1    "
+          "LockId:L7    ScannedRfid:303903"})
+        today.lines << QLatin1String(line);
+    SealsTodayDialog seals(QStringLiteral("/home/packer1/.config/Varnex/Packlog.txt"), today);
+    save(&seals, out, "dialog-seals-today.png");
 }
 
 // Draws one set with the settings this process started with.

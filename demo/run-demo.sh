@@ -32,7 +32,7 @@ for arg in "$@"; do
 done
 [ -n "${DISPLAY:-}" ] || headless=1
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+root=$(cd "$here/.." && pwd)
 
 # --- network namespace -------------------------------------------------------
 if [ -z "${BW_DEMO_NETNS:-}" ]; then
@@ -56,10 +56,10 @@ find_bin() { # name [expected folder in the build tree]
     echo "$f"
 }
 program=$(find_bin boxwright app) || exit $?
-vkey=$(find_bin boxwright-virtual-key tools/virtual_key) || exit $?
-service=$(find_bin boxwright-demo-service tools/demo_service) || exit $?
-relay=$(find_bin boxwright-demo-relay tools/demo_relay) || exit $?
-shot=$(find_bin boxwright-demo-shot tools/demo) || exit $?
+vkey=$(find_bin boxwright-virtual-key demo/virtual_key) || exit $?
+service=$(find_bin boxwright-demo-service demo/service) || exit $?
+relay=$(find_bin boxwright-demo-relay demo/relay) || exit $?
+shot=$(find_bin boxwright-demo-shot demo) || exit $?
 if [ $headless -eq 1 ]; then
     for tool in Xvfb xdotool; do
         command -v $tool >/dev/null || { echo "$tool is needed for the headless demo" >&2; exit 77; }
@@ -109,7 +109,7 @@ relay_port=5077
 relay_ip=127.0.0.1
 relay_on=0
 if [ "$BW_DEMO_NETNS" != none ]; then
-    bash "$root/tools/demo_relay/relay-netns.sh" "$relay" $relay_port >"$out/relay.log" 2>&1 &
+    bash "$root/demo/relay/relay-netns.sh" "$relay" $relay_port >"$out/relay.log" 2>&1 &
     pids+=($!)
     if wait_line "$out/relay.log" '^relay listening on ' 10 >/dev/null; then
         relay_ip=10.213.77.2

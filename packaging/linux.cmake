@@ -20,10 +20,10 @@ set(BW_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(BW_UDEV_DIR lib/udev)
 set(BW_UDEV_RULES_NAME 70-boxwright-key.rules)
 
-# The probe is part of the product, not a developer tool: build it without BW_TOOLS too.
+# The probe ships with the package: build it without BW_TOOLS too.
 if(NOT TARGET boxwright-udev-probe)
-    add_subdirectory(${PROJECT_SOURCE_DIR}/tools/udev_probe
-                     ${PROJECT_BINARY_DIR}/tools/udev_probe)
+    add_subdirectory(${PROJECT_SOURCE_DIR}/packaging/udev_probe
+                     ${PROJECT_BINARY_DIR}/packaging/udev_probe)
 endif()
 
 if(TARGET boxwright)

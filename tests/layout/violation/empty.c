@@ -1,0 +1,1 @@
+int bw_layout_unused;
