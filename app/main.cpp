@@ -1,4 +1,5 @@
 #include "first_paint.h"
+#include "high_dpi.h"
 #include "image_folder.h"
 #include "instance_guard.h"
 #include "linker.h"
@@ -30,8 +31,7 @@ int main(int argc, char **argv)
     qSetMessagePattern(
             QStringLiteral("%{if-category}%{category}: %{endif}%{function}: %{message}"));
     // Sharp at any scale: layouts and fonts scale with the screen, pictures use "@2x" files.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    enableHighDpiScaling();
     // The latest output, for "Save diagnostics...".
     LogRing logRing;
     LogCapture logCapture(logRing);

@@ -4,7 +4,7 @@
 function(bw_add_qtest name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
+    target_link_libraries(${name} PRIVATE Qt::Test ${T_LIBS})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     bw_add_qtest_run(${name} ${name} TIMEOUT "${T_TIMEOUT}" LABELS "${T_LABELS}" ENV ${T_ENV})
 endfunction()

@@ -2,6 +2,11 @@
 # in bin/ beside the Qt and MinGW runtime DLLs and the Qt plugins, the layout the
 # installer has too, so tests and the program run there as they are.
 
+# The DLL and plugin lists below are Qt 5's.
+if(NOT BW_QT_MAJOR STREQUAL "5")
+    message(FATAL_ERROR "The Windows build uses Qt 5 (BW_QT_MAJOR=5)")
+endif()
+
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 get_filename_component(BW_QT_PREFIX_DIR "${Qt5Core_DIR}/../../.." ABSOLUTE)
 

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -333,7 +334,7 @@ void cLinker::parseVersion()
         }
     }
     const long long v = second * 256 + third;
-    swVersion = static_cast<int>(qBound<long long>(INT_MIN, v, INT_MAX));
+    swVersion = static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
     publishRelayState();
 }
 

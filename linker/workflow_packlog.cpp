@@ -53,6 +53,10 @@ QByteArray PackingLog::formatLine(const PackLogEntry &entry)
 {
     QByteArray line;
     QTextStream out(&line, QIODevice::WriteOnly);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 streams write UTF-8 unless told otherwise; Qt 5's wrote the locale's encoding.
+    out.setEncoding(QStringConverter::System);
+#endif
     out << entry.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
         << "    CenterName:" << oneLine(entry.centerName)
         << "    Subject:" << oneLine(entry.subject) << "    LockId:" << oneLine(entry.lockId)

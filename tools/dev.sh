@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Developer entry point: installs what is missing, builds and runs.
 #   tools/dev.sh test    build (warnings are errors) and run every test
+#   tools/dev.sh test6   the same against Qt 6, in build-qt6/
 #   tools/dev.sh demo    build the program and its demo tools only, and start the demo
 #   tools/dev.sh asan    tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tools/dev.sh fuzz    build the fuzz targets with clang and run each briefly
@@ -43,6 +44,11 @@ test)
     install_deps
     configure_build build
     ctest --test-dir build --output-on-failure -j"$jobs" ;;
+test6)
+    install_deps
+    install_deps tools/debian-packages-qt6.txt
+    configure_build build-qt6 -DBW_QT_MAJOR=6
+    ctest --test-dir build-qt6 --output-on-failure -j"$jobs" ;;
 asan)
     install_deps
     configure_build build-asan -DBW_SANITIZE=ON -DBW_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
@@ -90,5 +96,5 @@ package)
     # Errors fail the check; warnings are shown.
     lintian --fail-on error "$deb" ;;
 *)
-    echo "usage: $0 test|demo|asan|fuzz|format|package|deps|windows" >&2; exit 2 ;;
+    echo "usage: $0 test|test6|demo|asan|fuzz|format|package|deps|windows" >&2; exit 2 ;;
 esac

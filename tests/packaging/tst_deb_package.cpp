@@ -68,22 +68,28 @@ void TestDebPackage::dependsOnTheRuntimeLibraries()
     const QStringList entries = depends.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &e : entries)
         names << e.trimmed().section(QLatin1Char(' '), 0, 0);
-    for (const char *needed : {"libc6", "libstdc++6", "libqt5core5a", "libqt5gui5",
-                               "libqt5widgets5", "libqt5network5", "libusb-1.0-0"}) {
-        QVERIFY2(
-                names.contains(QLatin1String(needed)),
-                qPrintable(
-                        QStringLiteral("%1 missing from: %2").arg(QLatin1String(needed), depends)));
+    // The Qt the package was built with, and not the other one.
+    const bool qt6 = QT_VERSION_MAJOR == 6;
+    const QStringList qt5Libs {"libqt5core5a", "libqt5gui5", "libqt5widgets5", "libqt5network5"};
+    const QStringList qt6Libs {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6"};
+    const QStringList needed
+            = QStringList {"libc6", "libstdc++6", "libusb-1.0-0"} + (qt6 ? qt6Libs : qt5Libs);
+    for (const QString &n : needed) {
+        QVERIFY2(names.contains(n),
+                 qPrintable(QStringLiteral("%1 missing from: %2").arg(n, depends)));
     }
-    // Build and test libraries have no business on an operator's machine.
     for (const QString &n : qAsConst(names)) {
+        QVERIFY2(!n.startsWith(qt6 ? QStringLiteral("libqt5") : QStringLiteral("libqt6")),
+                 qPrintable(depends));
+        // Build and test libraries have no business on an operator's machine.
         QVERIFY2(!n.endsWith(QStringLiteral("-dev")) && !n.contains(QStringLiteral("umockdev"))
                          && !n.contains(QStringLiteral("benchmark")),
                  qPrintable(depends));
     }
     // Qt's private ABI changes with each release: its version must be pinned from below.
-    QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("libqt5core5a \\(>= 5\\.15"))),
-             qPrintable(depends));
+    const QString pin = qt6 ? QStringLiteral("libqt6core6 \\(>= 6\\.")
+                            : QStringLiteral("libqt5core5a \\(>= 5\\.15");
+    QVERIFY2(depends.contains(QRegularExpression(pin)), qPrintable(depends));
 }
 
 void TestDebPackage::contentsLieUnderUsrAndFitTogether()

@@ -174,7 +174,10 @@ void dialogs(const QString &out)
 // Draws one set with the settings this process started with.
 int drawSet(int argc, char **argv, const QString &out, const QString &images)
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 always uses the "@2x" pictures; the attribute is deprecated there.
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
     QApplication app(argc, argv);
     // The offscreen platform's own default is 12 points; a desktop's is 9.
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
