@@ -18,7 +18,7 @@ fail() {
 }
 bash "$root/tools/windows/wine-prefix.sh" "$WINEPREFIX" || fail "no Wine prefix"
 source "$root/tools/windows/xvfb.sh"
-start_xvfb "$out" -wr || fail "no Xvfb"
+BW_XVFB_SIZE=1280x1024 start_xvfb "$out" -wr || fail "no Xvfb"
 service_pid=
 cleanup() {
     [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
@@ -28,9 +28,6 @@ cleanup() {
     return 0
 }
 trap cleanup EXIT
-# The last run ended with the Wine server killed: its instance lock would name a
-# process number that the fresh server gives out again.
-find "$WINEPREFIX/drive_c/users" -maxdepth 2 -name boxwright.lock -delete 2>/dev/null
 port=18080
 wine "$bin/boxwright-demo-service.exe" --port $port --seal-log "$(winepath -w "$out/seals.jsonl")" \
     >"$out/service.log" 2>&1 &
@@ -45,7 +42,12 @@ for _ in $(seq 120); do
 done
 [ -n "$window" ] || fail "no window \"$title\" within 60 s"
 sleep 4 # attached, identity and status shown
-wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/01-dashboard-wine.png")" \
+# The window's own area of the screen (Wine's windows are not X window ids to Qt).
+area() {
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    echo "$X,$Y,$WIDTH,$HEIGHT"
+}
+wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/01-dashboard-wine.png")" "$(area "$window")" \
     || fail "no screenshot of the dashboard"
 login=
 for _ in $(seq 40); do
@@ -54,6 +56,6 @@ for _ in $(seq 40); do
 done
 [ -n "$login" ] || fail "no login window after the key's scan"
 sleep 1
-wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/04-login-wine.png")" \
+wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/04-login-wine.png")" "$(area "$login")" \
     || fail "no screenshot of the login"
 echo "wine demo: screenshots in $out"

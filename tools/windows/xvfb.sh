@@ -1,9 +1,9 @@
-# Sourced: start_xvfb DIR [Xvfb options] starts a 640x480 Xvfb of its own, exports
-# DISPLAY and sets xvfb_pid; the caller ends it.
+# Sourced: start_xvfb DIR [Xvfb options] starts an Xvfb of its own (640x480, or
+# BW_XVFB_SIZE), exports DISPLAY and sets xvfb_pid; the caller ends it.
 start_xvfb() {
     local dir=$1
     shift
-    Xvfb -displayfd 8 -screen 0 640x480x24 -nolisten tcp "$@" 8>"$dir/display" \
+    Xvfb -displayfd 8 -screen 0 ${BW_XVFB_SIZE:-640x480}x24 -nolisten tcp "$@" 8>"$dir/display" \
         >"$dir/xvfb.log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 50); do
