@@ -1,7 +1,9 @@
 // The test build of the program for the demo under Wine: the same program, with
 // a virtual key on a test pipe in its own process, plugged as it starts. The
 // key names the web service at 127.0.0.1:$BW_DEMO_SERVICE_PORT and scans its
-// first tag $BW_DEMO_SCAN_AFTER_MS after the program greeted it.
+// first tag $BW_DEMO_SCAN_AFTER_MS after the program greeted it. With
+// $BW_DEMO_RELAY (HOST:PORT) it names that relay server, asks the program to open
+// the relay once greeted, sends one payload, and logs what comes back.
 
 #include "demo_catalog.h"
 #include "pipe_key.h"
@@ -9,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -34,6 +38,22 @@ void startDemoKey()
                              if (name == QLatin1String("connect-request"))
                                  QTimer::singleShot(scanAfterMs, key, &VirtualKey::scan);
                          });
+    }
+    const QList<QByteArray> relay = qgetenv("BW_DEMO_RELAY").split(':');
+    const int relayPort = relay.size() == 2 ? relay[1].toInt(&ok) : 0;
+    if (ok && relayPort > 0 && relayPort < 65536) {
+        key->identity().relayHost = QString::fromLatin1(relay[0]);
+        key->identity().relayPort = static_cast<std::uint16_t>(relayPort);
+        QObject::connect(
+                key, &VirtualKey::keyEvent, key, [key](const QString &name, const QString &detail) {
+                    // Once the program has the key's identity and status.
+                    if (name == QLatin1String("connect-request"))
+                        QTimer::singleShot(2000, key, &VirtualKey::requestRelayOpen);
+                    else if (name == QLatin1String("relay-open"))
+                        key->sendRelayPayload("relay under Wine");
+                    else if (name == QLatin1String("relay-data"))
+                        std::fprintf(stderr, "demo key: relay data %s\n", qPrintable(detail));
+                });
     }
     pipe->plug();
 }
