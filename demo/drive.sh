@@ -1,7 +1,8 @@
 # Headless demo drive, sourced by run-demo.sh: one full seal through the real
 # windows with xdotool (from outside the program), relay traffic, a time
 # query, unplug and replug. Uses $out, $shot, $relay_on and fd 7 (the virtual
-# key's command input) from run-demo.sh.
+# key's command input) from run-demo.sh. The Wine demo sources it for its
+# window helpers.
 
 key_sent=0
 failures=0

@@ -81,26 +81,9 @@ area() {
 }
 wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/01-dashboard-wine.png")" "$(area "$window")" \
     || fail "no screenshot of the dashboard"
-# A window by title, as the Linux demo finds them (dialogs carry " - tag N").
-window() { # title seconds
-    local w
-    for _ in $(seq $(($2 * 5))); do
-        w=$(xdotool search --onlyvisible --name "^$1( - tag [0-9]+)?\$" 2>/dev/null | tail -n 1)
-        [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.2
-    done
-    return 1
-}
-keys() { # window key...
-    xdotool windowfocus --sync "$1" 2>/dev/null
-    xdotool key --delay 80 "${@:2}"
-    sleep 0.4
-}
-type_text() { # window text
-    xdotool windowfocus --sync "$1" 2>/dev/null
-    xdotool type --delay 40 "$2"
-    sleep 0.2
-}
+# The Linux demo's window helpers: window, keys, type_text (it defines only
+# functions and counters at its top level).
+source "$root/demo/drive.sh"
 shot() { # name window
     sleep 1
     wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/$1.png")" "$(area "$2")" \
