@@ -5,7 +5,8 @@
 # security fixes among them). Uses the prebuilt tree of that version when it can be
 # found (BW_QT_ARCHIVE, or shared/windows/ beside the checkout or one of its parent
 # folders) and has the expected checksum; otherwise builds qtbase from Debian's
-# source package (about an hour on two cores). The result is kept: a second run
+# source package (about an hour on two cores); BW_QT_FROM_SOURCE=1 skips the
+# prebuilt tree. The result is kept: a second run
 # with the same PREFIX does nothing. PREFIX/.boxwright-qt names the Debian version,
 # which the program shows in its About box.
 set -euo pipefail
@@ -56,7 +57,7 @@ unpack_prebuilt() { # archive
 
 build_from_source() {
     local work
-    work=${BW_QT_BUILD_DIR:-$(dirname "$prefix")/qtbase-build}
+    work=$(realpath -m "${BW_QT_BUILD_DIR:-$(dirname "$prefix")/qtbase-build}")
     mkdir -p "$work"
     cd "$work"
     # dpkg-source applies Debian's whole patch series, the security fixes among them.
@@ -75,9 +76,13 @@ build_from_source() {
         touch "$src/.boxwright-unpacked"
     fi
     # The win32-g++ mkspec links -lSecur32 -lCrypt32; MinGW names them in lower case.
-    mkdir -p links
+    mkdir -p links/bin
     ln -sf /usr/x86_64-w64-mingw32/lib/libsecur32.a links/libSecur32.a
     ln -sf /usr/x86_64-w64-mingw32/lib/libcrypt32.a links/libCrypt32.a
+    # The posix-thread compilers whatever the system's alternatives say.
+    ln -sf "$(command -v x86_64-w64-mingw32-gcc-posix)" links/bin/x86_64-w64-mingw32-gcc
+    ln -sf "$(command -v x86_64-w64-mingw32-g++-posix)" links/bin/x86_64-w64-mingw32-g++
+    export PATH="$work/links/bin:$PATH"
     rm -rf build && mkdir build && cd build
     "../$src/configure" -xplatform win32-g++ \
         -device-option CROSS_COMPILE=x86_64-w64-mingw32- -prefix "$prefix" \
@@ -86,20 +91,25 @@ build_from_source() {
         -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz \
         -no-openssl -schannel -L "$work/links"
     # A lone "make install" never builds the bundled static libraries (libqtpcre2.a,
-    # libqtharfbuzz.a, ...) that Qt5Core.dll and Qt5Gui.dll link: build them first.
-    make qmake_all
-    local lib
-    for lib in src/3rdparty/*/; do
-        if [ -f "$lib/Makefile" ]; then
-            make -C "$lib" -j"$(nproc)"
-        fi
-    done
+    # libqtharfbuzz.a, ...) that Qt5Core.dll and Qt5Gui.dll link: their install step
+    # installs nothing, so nothing asks for them. Build them first, through src/'s own
+    # targets, which also build what they need (QtCore for most of them). Makefiles
+    # for src/ only: the tests' tree names modules this build leaves out.
+    make sub-src-qmake_all
+    local targets
+    targets=$(sed -n 's/^\(sub-3rdparty-[A-Za-z0-9_]*-make_first\):.*/\1/p' src/Makefile)
+    [ -n "$targets" ]
+    # shellcheck disable=SC2086
+    make -C src -j"$(nproc)" $targets
     make -j"$(nproc)" install
     # The host qmake is installed unstripped (28 MB).
     strip "$prefix/bin/qmake"
 }
 
-archive=$(find_archive || true)
+archive=
+if [ "${BW_QT_FROM_SOURCE:-0}" != 1 ]; then
+    archive=$(find_archive || true)
+fi
 if [ -z "$archive" ] || ! unpack_prebuilt "$archive"; then
     echo "Qt for Windows: no prebuilt tree found; building qtbase from source (about an hour)"
     build_from_source
