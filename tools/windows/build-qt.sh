@@ -5,7 +5,7 @@
 # security fixes among them). Uses the prebuilt tree of that version when it can be
 # found (BW_QT_ARCHIVE, or shared/windows/ beside the checkout or one of its parent
 # folders) and has the expected checksum; otherwise builds qtbase from Debian's
-# source package (about an hour on two cores); BW_QT_FROM_SOURCE=1 skips the
+# source package (about 20 minutes on two quiet cores); BW_QT_FROM_SOURCE=1 skips the
 # prebuilt tree. The result is kept: a second run
 # with the same PREFIX does nothing. PREFIX/.boxwright-qt names the Debian version,
 # which the program shows in its About box.
@@ -111,7 +111,7 @@ if [ "${BW_QT_FROM_SOURCE:-0}" != 1 ]; then
     archive=$(find_archive || true)
 fi
 if [ -z "$archive" ] || ! unpack_prebuilt "$archive"; then
-    echo "Qt for Windows: no prebuilt tree found; building qtbase from source (about an hour)"
+    echo "Qt for Windows: no prebuilt tree found; building qtbase from source (about 20 minutes on two quiet cores)"
     build_from_source
 fi
 echo "$stamp_text" >"$stamp"
