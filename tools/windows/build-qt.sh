@@ -6,9 +6,9 @@
 # found (BW_QT_ARCHIVE, or shared/windows/ beside the checkout or one of its parent
 # folders) and has the expected checksum; otherwise builds qtbase from Debian's
 # source package (about 20 minutes on two quiet cores); BW_QT_FROM_SOURCE=1 skips the
-# prebuilt tree. The result is kept: a second run
-# with the same PREFIX does nothing. PREFIX/.boxwright-qt names the Debian version,
-# which the program shows in its About box.
+# prebuilt tree. The result is kept: a second run with the same PREFIX does nothing,
+# and the build folder is removed unless BW_QT_BUILD_DIR names it.
+# PREFIX/.boxwright-qt names the Debian version, which the program shows in its About box.
 set -euo pipefail
 prefix=${1:?usage: $0 PREFIX}
 prefix=$(realpath -m "$prefix")
@@ -104,6 +104,11 @@ build_from_source() {
     make -j"$(nproc)" install
     # The host qmake is installed unstripped (28 MB).
     strip "$prefix/bin/qmake"
+    # The objects (1.6 GB) are never used again: the stamp stops later builds.
+    if [ -z "${BW_QT_BUILD_DIR:-}" ]; then
+        cd /
+        rm -rf "$work"
+    fi
 }
 
 archive=
@@ -111,7 +116,7 @@ if [ "${BW_QT_FROM_SOURCE:-0}" != 1 ]; then
     archive=$(find_archive || true)
 fi
 if [ -z "$archive" ] || ! unpack_prebuilt "$archive"; then
-    echo "Qt for Windows: no prebuilt tree found; building qtbase from source (about 20 minutes on two quiet cores)"
+    echo "Qt for Windows: no prebuilt tree used; building qtbase from source (about 20 minutes on two quiet cores)"
     build_from_source
 fi
 echo "$stamp_text" >"$stamp"
