@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <clocale>
@@ -32,11 +31,7 @@ void PackLogLocaleTest::initTestCase()
     QCOMPARE(QByteArray(std::setlocale(LC_CTYPE, nullptr)), wanted);
 
     testlog::serialize();
-    QVERIFY(m_config.isValid());
-    QVERIFY(m_work.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
-    QVERIFY(QDir::setCurrent(m_work.path()));
-    QCoreApplication::setApplicationName("boxwright");
+    useTestFolders(m_config, m_work);
 }
 
 void PackLogLocaleTest::nonAsciiCentreNameKeepsItsBytes()

@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include "expect_log.h"
@@ -39,11 +38,7 @@ private:
 void WorkflowCertaintyTest::initTestCase()
 {
     testlog::serialize();
-    QVERIFY(m_config.isValid());
-    QVERIFY(m_work.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
-    QVERIFY(QDir::setCurrent(m_work.path()));
-    QCoreApplication::setApplicationName("boxwright");
+    useTestFolders(m_config, m_work);
 }
 
 void WorkflowCertaintyTest::sealAnsweredLateIsPackedWithOneLine()

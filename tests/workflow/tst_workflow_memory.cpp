@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include "confirmgui.h"
@@ -47,11 +46,7 @@ void press(QWidget *dialog, const char *button)
 
 void WorkflowMemoryTest::initTestCase()
 {
-    QVERIFY(m_config.isValid());
-    QVERIFY(m_work.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
-    QVERIFY(QDir::setCurrent(m_work.path()));
-    QCoreApplication::setApplicationName("boxwright");
+    useTestFolders(m_config, m_work);
     // The per-reply debug lines of 1,000 seals are not wanted here.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 }

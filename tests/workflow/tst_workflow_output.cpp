@@ -2,7 +2,6 @@
 
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -72,10 +71,8 @@ QByteArray contentsOf(const QString &path)
 
 void WorkflowOutputTest::initTestCase()
 {
-    QVERIFY(m_config.isValid() && m_work.isValid() && m_capture.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
-    QVERIFY(QDir::setCurrent(m_work.path()));
-    QCoreApplication::setApplicationName("boxwright");
+    QVERIFY(m_capture.isValid());
+    useTestFolders(m_config, m_work);
 }
 
 void WorkflowOutputTest::runLeavesNoSecretsAndNoRawServiceText()

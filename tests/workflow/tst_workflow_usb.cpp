@@ -1,7 +1,5 @@
 #include <QtTest>
 
-#include <QSettings>
-
 #include <QTemporaryDir>
 
 #include "emulated_key.h"
@@ -29,11 +27,7 @@ private:
 void WorkflowUsbTest::initTestCase()
 {
     QVERIFY(EmulatedBus::preloaded());
-    QVERIFY(m_config.isValid());
-    QVERIFY(m_work.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
-    QVERIFY(QDir::setCurrent(m_work.path()));
-    QCoreApplication::setApplicationName("boxwright");
+    useTestFolders(m_config, m_work);
     m_bus = std::make_unique<EmulatedBus>();
 }
 

@@ -85,11 +85,7 @@ QStringList items(QComboBox *box)
 void WorkflowWidgetsTest::initTestCase()
 {
     testlog::serialize();
-    QVERIFY(m_config.isValid());
-    QVERIFY(m_work.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
-    QVERIFY(QDir::setCurrent(m_work.path()));
-    QCoreApplication::setApplicationName("boxwright");
+    useTestFolders(m_config, m_work);
 }
 
 void WorkflowWidgetsTest::init()

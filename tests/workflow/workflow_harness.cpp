@@ -1,5 +1,8 @@
 #include "workflow_harness.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
 #include <QTest>
 
 #include "frame_codec.h"
@@ -189,6 +192,15 @@ QStringList WorkflowHarness::logLines() const
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+void useTestFolders(const QTemporaryDir &config, const QTemporaryDir &work)
+{
+    QVERIFY(config.isValid());
+    QVERIFY(work.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    QVERIFY(QDir::setCurrent(work.path()));
+    QCoreApplication::setApplicationName("boxwright");
 }
 
 void seedStandardData(FakeWebService &web)

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
@@ -83,3 +84,7 @@ private:
 void seedStandardData(FakeWebService &web);
 // The bytes a key reports for a tag with this decimal text (big-endian).
 QByteArray tagBytes(const QString &rfid);
+// For the whole test program, from initTestCase(): settings under config (the
+// location is resolved once per process) and the working folder, where the
+// client leaves its trace files, in work.
+void useTestFolders(const QTemporaryDir &config, const QTemporaryDir &work);
