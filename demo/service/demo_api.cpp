@@ -40,6 +40,13 @@ bool readCount(const QueryParams &query, const char *key, long long fallback, lo
     return true;
 }
 
+// offset and limit of a paged list; a limit of 0 or over pageSize is refused.
+bool readPage(const QueryParams &query, long long pageSize, long long *offset, long long *limit)
+{
+    return readCount(query, "offset", 0, 100000000, offset)
+            && readCount(query, "limit", pageSize, pageSize, limit) && *limit > 0;
+}
+
 std::string param(const QueryParams &query, const char *key)
 {
     auto it = query.find(key);
@@ -182,8 +189,7 @@ ApiReply DemoApi::timetables(const std::string &token, const QueryParams &query)
         return notLoggedIn();
     long long offset = 0;
     long long limit = 0;
-    if (!readCount(query, "offset", 0, 100000000, &offset)
-        || !readCount(query, "limit", tablePageSize, tablePageSize, &limit) || limit == 0)
+    if (!readPage(query, tablePageSize, &offset, &limit))
         return envelope(400, BadRequest, "Bad offset or limit");
     const std::string subject = param(query, "subject");
     const std::string abbreviation = param(query, "abbreviation");
@@ -213,8 +219,7 @@ ApiReply DemoApi::examSchedules(const std::string &token, const QueryParams &que
         return notLoggedIn();
     long long offset = 0;
     long long limit = 0;
-    if (!readCount(query, "offset", 0, 100000000, &offset)
-        || !readCount(query, "limit", schedulePageSize, schedulePageSize, &limit) || limit == 0)
+    if (!readPage(query, schedulePageSize, &offset, &limit))
         return envelope(400, BadRequest, "Bad offset or limit");
     const std::string tableId = param(query, "tableId");
     if (tableId.empty())
