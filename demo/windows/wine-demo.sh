@@ -67,23 +67,18 @@ service_pid=$!
 title="Boxwright v$(sed -n 's/^project(Boxwright VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
 (cd "$out" && BW_DEMO_SERVICE_PORT=$port BW_DEMO_SCAN_AFTER_MS=6000 BW_DEMO_RELAY=$relay \
     wine "$bin/boxwright-wine-demo.exe" >"$out/program.log" 2>&1) &
-window=
-for _ in $(seq 120); do
-    window=$(xdotool search --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
-    sleep 0.5
-done
-[ -n "$window" ] || fail "no window \"$title\" within 60 s"
+# The Linux demo's window helpers: window, keys, type_text (it defines only
+# functions and counters at its top level).
+source "$root/demo/drive.sh"
+dashboard=$(window "$title" 60) || fail "no window \"$title\" within 60 s"
 sleep 4 # attached, identity and status shown
 # The window's own area of the screen (Wine's windows are not X window ids to Qt).
 area() {
     eval "$(xdotool getwindowgeometry --shell "$1")"
     echo "$X,$Y,$WIDTH,$HEIGHT"
 }
-wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/01-dashboard-wine.png")" "$(area "$window")" \
+wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/01-dashboard-wine.png")" "$(area "$dashboard")" \
     || fail "no screenshot of the dashboard"
-# The Linux demo's window helpers: window, keys, type_text (it defines only
-# functions and counters at its top level).
-source "$root/demo/drive.sh"
 shot() { # name window
     sleep 1
     wine "$bin/boxwright-demo-shot.exe" "$(winepath -w "$out/$1.png")" "$(area "$2")" \
